@@ -18,6 +18,8 @@
 
 namespace fs = std::filesystem;
 
+extern char** environ;
+
 namespace courio {
 
 std::string_view LogLevelTag(TLogLevel level) {
@@ -116,7 +118,6 @@ std::string LogFacility::HeaderLocked() const {
        " CPU=" + std::to_string(std::thread::hardware_concurrency()) + " OS=" + u.sysname + " " + u.release + " " +
        u.machine + "\r\n";
   h += "Environment variables=";
-  extern char** environ;
   bool first = true;
   for (char** e = environ; e && *e; ++e) {
     std::string kv = *e;
@@ -212,7 +213,7 @@ void LogFacility::ArchiveOldFilesLocked() {
     std::time_t t = std::chrono::system_clock::to_time_t(sys);
     std::tm tm{};
     localtime_r(&t, &tm);
-    char month[16];
+    char month[32];
     std::snprintf(month, sizeof month, "%04d%02d", tm.tm_year + 1900, tm.tm_mon + 1);
     fs::path target = fs::path(config_.archiveFolder) / "log" / month;
     fs::create_directories(target, ec);

@@ -1,0 +1,56 @@
+#include "service/CompositionRoot.hpp"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "common/HomeFolder.hpp"
+#include "common/implDI.hpp"
+#include "common/implLogManager.hpp"
+
+namespace courio {
+
+TLogConfig ServiceLogConfig(const std::string& home) {
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  std::error_code ec;
+  std::string exe = std::filesystem::read_symlink("/proc/self/exe", ec).stem().string();
+  if (ec || exe.empty()) exe = "CourioSvc";
+  TLogConfig config;
+  config.folder = home;
+  config.baseName = exe + " (" + host + ")";
+  config.archiveFolder = home + "Logs/";
+  return config;
+}
+
+void RegisterComponents(IPlinthDI& di) {
+  // The log manager is the one instance registered at start-up.
+  auto manager = std::make_shared<TLogManagerPlinth>();
+  SetLogManager(manager);
+  di.AddInstance<ILogManager>(manager);
+}
+
+void UnregisterComponents(IPlinthDI& /*di*/) {}
+
+void InitialiseUnits() {
+  auto container = std::make_shared<TPlinthDI>();
+  SetPlinthDI(container);
+  RegisterComponents(*container);
+
+  // The two log modules attach themselves to the registered log manager,
+  // the debug module first.
+  std::shared_ptr<ILogManager> manager;
+  if (container->Resolve(manager)) {
+    manager->AddModule(std::make_shared<TLogModuleDebug>());
+    manager->AddModule(std::make_shared<TLogModuleSimpleFile>(ServiceLogConfig(HomeFolder())));
+  }
+}
+
+void FinaliseUnits() {
+  if (auto container = PlinthDIPtr()) UnregisterComponents(*container);
+  SetLogManager(nullptr);
+  SetPlinthDI(nullptr);
+}
+
+}  // namespace courio

@@ -1,0 +1,20 @@
+#pragma once
+// The backend: builds, starts, stops and releases every working component.
+
+#include <memory>
+
+#include "common/intfInterface.hpp"
+
+namespace courio {
+
+class ICourioBackend : public virtual IInterface {
+ public:
+  static constexpr TGUID IID = TGUID::Parse("{C4790C10-2245-417E-B833-73CA6D1C2B67}");
+  virtual void Initialise() = 0;
+  virtual void Finalise() = 0;
+  virtual void Start() = 0;
+  virtual void Stop() = 0;
+};
+using ICourioBackendPtr = std::shared_ptr<ICourioBackend>;
+
+}  // namespace courio
