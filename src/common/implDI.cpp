@@ -53,15 +53,9 @@ TPlinthDI::~TPlinthDI() {
 }
 
 void TPlinthDI::ClearInstanceList() {
-  while (!instances_.empty()) {
-    try {
-      IInterfacePtr last = std::move(instances_.back().Instance);
-      instances_.pop_back();
-      last.reset();
-    } catch (const std::exception& e) {
-      DebugChannel(std::string("[TPlinthDI.ClearInstanceList] Error : ") + e.what());
-    }
-  }
+  // Destructors do not throw in C++, so releasing one instance cannot stop
+  // the others from being released.
+  while (!instances_.empty()) instances_.pop_back();
 }
 
 void TPlinthDI::ClearNamedInstanceList() {

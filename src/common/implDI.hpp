@@ -61,8 +61,7 @@ class TPlinthDI final : public IPlinthDI {
   bool NamedSingleton(const TInterfaceQuery& q, const std::string& name, IInterfacePtr& intf) override;
   bool Singleton(const TInterfaceQuery& q, IInterfacePtr& intf) override;
 
-  // Releases instances last to first; an exception from one release is
-  // written to the debug channel and the others are still released.
+  // Release instances (and named instances) last to first.
   void ClearInstanceList();
   void ClearNamedInstanceList();
 
