@@ -135,16 +135,8 @@ void TRestClientCurl::Perform(const std::string& url, const std::string* body, T
   }
   CURL* h = handle.get();
 
-  curl_slist* list = nullptr;
-  std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> listGuard(nullptr, &curl_slist_free_all);
-  auto add = [&](const std::string& line) {
-    if (curl_slist* next = curl_slist_append(list, line.c_str())) {
-      list = next;
-      listGuard.release();
-      listGuard.reset(list);
-    }
-  };
-  for (const auto& line : headers_) add(line);
+  std::vector<std::string> lines = headers_;
+  auto add = [&](std::string line) { lines.push_back(std::move(line)); };
   if (body) {
     // libcurl would add a form content type and Expect on its own; the body
     // goes out exactly as given, typed only as configured.
@@ -156,6 +148,18 @@ void TRestClientCurl::Perform(const std::string& url, const std::string* body, T
     add("Expect:");
   }
   if (!user_.empty()) add("Authorization: Basic " + Base64Encode(user_ + ":" + password_));
+
+  curl_slist* list = nullptr;
+  for (const auto& line : lines) {
+    curl_slist* next = curl_slist_append(list, line.c_str());
+    if (!next) {
+      curl_slist_free_all(list);
+      out.failure = "Out of memory building the request headers";
+      return;
+    }
+    list = next;
+  }
+  std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> listGuard(list, &curl_slist_free_all);
 
   char errors[CURL_ERROR_SIZE] = {0};
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());

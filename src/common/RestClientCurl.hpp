@@ -43,13 +43,15 @@ class TRestClientCurl final : public IRestClient {
   std::string LastReason() const override { return lastReason_; }
   int LastRetryAfter() const override { return lastRetryAfter_; }
 
+  // One exchange's result (defined in the implementation file).
+  struct TOutcome;
+
   void SetMaxResponseBytes(size_t bytes) { maxResponseBytes_ = bytes; }
   // The full URL a request for `resource` would go to.
   std::string BuildURL(const std::string& resource, const std::vector<std::string>& params,
                        uint8_t paramKind) const;
 
  private:
-  struct TOutcome;
   // Performs one exchange (a POST when `body` is given) and records its
   // outcome in the Last* fields.
   void Perform(const std::string& url, const std::string* body, TOutcome& outcome);
