@@ -1,0 +1,85 @@
+// cloud-sim: the Courio cloud stand-in.
+//   cloud-sim --port N --user U --password P [--bind 127.0.0.1] [--auto-progress SECONDS]
+// Prints "listening on PORT" first, then one line per received order or
+// event; ends cleanly on SIGINT or SIGTERM.
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+
+#include "CloudSim.hpp"
+#include "common/StrUtils.hpp"
+
+namespace {
+
+int Usage(const char* message) {
+  std::fprintf(stderr,
+               "cloud-sim: %s\n"
+               "usage: cloud-sim --port N --user U --password P [--bind ADDRESS] [--auto-progress SECONDS]\n",
+               message);
+  return 2;
+}
+
+bool ParseNumber(const std::string& text, int low, int high, int& out) {
+  long long v = 0;
+  if (!courio::TryParseInt64(text, v) || v < low || v > high) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  courio::sim::TCloudSimOptions options;
+  bool havePort = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (i + 1 >= argc) return Usage(("missing value for " + arg).c_str());
+    std::string value = argv[++i];
+    if (arg == "--port") {
+      if (!ParseNumber(value, 0, 65535, options.port)) return Usage("--port needs 0..65535");
+      havePort = true;
+    } else if (arg == "--user") {
+      options.user = value;
+    } else if (arg == "--password") {
+      options.password = value;
+    } else if (arg == "--bind") {
+      options.bind = value;
+    } else if (arg == "--auto-progress") {
+      if (!ParseNumber(value, 0, 86400, options.autoProgressSeconds)) return Usage("--auto-progress needs seconds");
+    } else {
+      return Usage(("unknown option " + arg).c_str());
+    }
+  }
+  if (!havePort) return Usage("--port is required (0 picks a free port)");
+  if (options.user.empty()) return Usage("--user is required");
+
+  // Signals are taken by sigwait below; every thread started later inherits
+  // the blocked mask, so none of them is interrupted by them.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  try {
+    courio::sim::TCloudSim sim(options);
+    int port = sim.Start();
+    std::printf("listening on %d\n", port);
+    std::fflush(stdout);
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    std::printf("stopping (signal %d)\n", received);
+    std::fflush(stdout);
+    sim.Stop();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "cloud-sim: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
