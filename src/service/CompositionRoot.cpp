@@ -8,6 +8,8 @@
 #include "common/HomeFolder.hpp"
 #include "common/implDI.hpp"
 #include "common/implLogManager.hpp"
+#include "service/implCourioBackend.hpp"
+#include "store/clsCourioData.hpp"
 
 namespace courio {
 
@@ -29,9 +31,16 @@ void RegisterComponents(IPlinthDI& di) {
   auto manager = std::make_shared<TLogManagerPlinth>();
   SetLogManager(manager);
   di.AddInstance<ILogManager>(manager);
+  RegisterCourioDataStore(di);
+  RegisterCourioBackend(di);
 }
 
-void UnregisterComponents(IPlinthDI& /*di*/) {}
+// Reverse order. The database manager, the registry reader and the log
+// manager stay registered until the container goes.
+void UnregisterComponents(IPlinthDI& di) {
+  UnregisterCourioBackend(di);
+  UnregisterCourioDataStore(di);
+}
 
 void InitialiseUnits() {
   auto container = std::make_shared<TPlinthDI>();

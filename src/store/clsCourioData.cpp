@@ -1,0 +1,24 @@
+#include "store/clsCourioData.hpp"
+
+#include "common/HomeFolder.hpp"
+#include "common/clsDIFactory.hpp"
+
+namespace courio {
+
+std::string TCourioDataStore::DefaultFileName() { return HomeFolder() + "CourioSvc.db3"; }
+
+TCourioDataStore::TCourioDataStore() : TCourioDataStore(DefaultFileName()) {}
+
+TCourioDataStore::TCourioDataStore(const std::string& fileName)
+    : db_(std::make_unique<TSQLiteDatabase>(fileName)), orm_(std::make_unique<TCourioORM>(*db_)) {
+  TSQLSettings settings;
+  TSQLInvoiceEvent invoiceEvent;
+  TSQLRemoteEvent remoteEvent;
+  TSQLDriverEvent driverEvent;
+  orm_->CreateMissingTables({&settings, &invoiceEvent, &remoteEvent, &driverEvent});
+}
+
+void RegisterCourioDataStore(IPlinthDI& di) { di.AddFactory(ICourioDataStore::IID, MakeFactory<TCourioDataStore>()); }
+void UnregisterCourioDataStore(IPlinthDI& di) { di.RemoveFactory(ICourioDataStore::IID); }
+
+}  // namespace courio
