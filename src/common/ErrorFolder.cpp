@@ -1,6 +1,7 @@
 #include "common/ErrorFolder.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 namespace courio {
 
@@ -28,10 +29,14 @@ void TErrorFolder::Reset() {
   last_.clear();
 }
 
+bool TRetryBackoff::Due(TDateTime now) const {
+  return failures_ == 0 || std::llround(now * kMsPerDay) >= retryAtMs_;
+}
+
 void TRetryBackoff::Failed(TDateTime now) {
   ++failures_;
   delay_ = failures_ == 1 ? 0.1 : std::min(ceiling_, delay_ * 2);
-  retryAt_ = now + delay_ / 86400.0;
+  retryAtMs_ = std::llround(now * kMsPerDay) + std::llround(delay_ * 1000);
 }
 
 }  // namespace courio

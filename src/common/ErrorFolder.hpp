@@ -31,7 +31,7 @@ class TRetryBackoff {
  public:
   explicit TRetryBackoff(double ceilingSeconds) : ceiling_(ceilingSeconds) {}
   // Whether a retry may run now.
-  bool Due(TDateTime now) const { return failures_ == 0 || now >= retryAt_; }
+  bool Due(TDateTime now) const;
   void Failed(TDateTime now);
   void Succeeded() { failures_ = 0; }
   int Failures() const { return failures_; }
@@ -41,7 +41,7 @@ class TRetryBackoff {
   double ceiling_;
   int failures_ = 0;
   double delay_ = 0;
-  TDateTime retryAt_ = 0;
+  long long retryAtMs_ = 0;  // on the service clock, whole milliseconds
 };
 
 }  // namespace courio
