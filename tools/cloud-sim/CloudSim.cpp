@@ -80,6 +80,9 @@ int TCloudSim::Start() {
     throw std::runtime_error("cannot bind " + options_.bind + ":" + std::to_string(port));
   }
   serverThread_ = std::thread([this] { server_->listen_after_bind(); });
+  // httplib's stop() only ends a server that already runs, so Start returns
+  // once it does (a matter of microseconds).
+  for (int i = 0; i < 5000 && !server_->is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   if (options_.autoProgressSeconds > 0) progressThread_ = std::thread([this] { AutoProgressLoop(); });
   return port;
 }
