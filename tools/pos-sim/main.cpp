@@ -1,0 +1,91 @@
+// pos-sim: the embedded POS stand-in.
+//
+//   pos-sim init DB [--force]             create the database with a small shop
+//   pos-sim regfile DB                    print a registry file reaching DB
+//   pos-sim ring DB [--collection] [--no-items]
+//                                         ring up an invoice; prints its number
+//   pos-sim items DB INVOICE              add the line items of an invoice
+//   pos-sim show DB INVOICE               print the invoice row as JSON
+//   pos-sim transtype DB INVOICE 2|3      change collection/delivery (audited)
+//   pos-sim assign DB INVOICE EMPNUM      hand an invoice to a driver now
+//   pos-sim overring DB INVOICE           overring an invoice; prints the ActivityID
+//   pos-sim clockin DB EMPNUM             clock an employee in now; prints InvoiceLink
+//   pos-sim ondelivery DB EMPNUM 0|1      set OnDelivery on the latest attendance row
+//   pos-sim clockout DB EMPNUM            clock an employee out now
+//   pos-sim sql DB "SQL"                  run SQL on the database
+
+#include <cstdio>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "PosShop.hpp"
+
+namespace {
+
+int Usage() {
+  std::fputs(
+      "usage: pos-sim init DB [--force] | regfile DB | ring DB [--collection] [--no-items] | items DB INVOICE |\n"
+      "       show DB INVOICE | transtype DB INVOICE 2|3 | assign DB INVOICE EMPNUM | overring DB INVOICE |\n"
+      "       clockin DB EMPNUM | ondelivery DB EMPNUM 0|1 | clockout DB EMPNUM | sql DB \"SQL\"\n",
+      stderr);
+  return 2;
+}
+
+int ToInt(const std::string& text) {
+  size_t used = 0;
+  int v = std::stoi(text, &used);
+  if (used != text.size()) throw std::invalid_argument("not a number: " + text);
+  return v;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() < 2) return Usage();
+  const std::string& cmd = args[0];
+  const std::string& db = args[1];
+  auto has = [&](const char* flag) {
+    for (size_t i = 2; i < args.size(); ++i)
+      if (args[i] == flag) return true;
+    return false;
+  };
+  try {
+    if (cmd == "init") {
+      possim::InitDatabase(db, has("--force"));
+    } else if (cmd == "regfile") {
+      std::cout << possim::RegFileText(db);
+    } else if (cmd == "ring") {
+      possim::TRingOptions options;
+      options.collection = has("--collection");
+      options.noItems = has("--no-items");
+      std::cout << possim::RingInvoice(db, options) << "\n";
+    } else if (cmd == "items" && args.size() == 3) {
+      possim::AddLineItems(db, ToInt(args[2]));
+    } else if (cmd == "show" && args.size() == 3) {
+      std::cout << possim::ShowInvoice(db, ToInt(args[2])) << "\n";
+    } else if (cmd == "transtype" && args.size() == 4) {
+      possim::ChangeTransType(db, ToInt(args[2]), ToInt(args[3]));
+    } else if (cmd == "assign" && args.size() == 4) {
+      possim::AssignDriver(db, ToInt(args[2]), args[3]);
+    } else if (cmd == "overring" && args.size() == 3) {
+      std::cout << possim::OverringInvoice(db, ToInt(args[2])) << "\n";
+    } else if (cmd == "clockin" && args.size() == 3) {
+      std::cout << possim::ClockIn(db, args[2]) << "\n";
+    } else if (cmd == "ondelivery" && args.size() == 4) {
+      possim::SetOnDelivery(db, args[2], ToInt(args[3]) != 0);
+    } else if (cmd == "clockout" && args.size() == 3) {
+      possim::ClockOut(db, args[2]);
+    } else if (cmd == "sql" && args.size() == 3) {
+      possim::ExecSql(db, args[2]);
+    } else {
+      return Usage();
+    }
+  } catch (const std::exception& e) {
+    std::cerr << "pos-sim: " << e.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
