@@ -8,7 +8,13 @@
 #include "common/HomeFolder.hpp"
 #include "common/implDI.hpp"
 #include "common/implLogManager.hpp"
+#include "cloud/intfCourioAPI.hpp"
+#include "common/implDBManagerPlinth.hpp"
+#include "common/implPlinthRegistry.hpp"
+#include "common/intfRestClient.hpp"
+#include "pos/implPlinthInvoices.hpp"
 #include "service/implCourioBackend.hpp"
+#include "trackers/implCourioEventTrackerNewInvoice.hpp"
 #include "store/clsCourioData.hpp"
 
 namespace courio {
@@ -27,19 +33,29 @@ TLogConfig ServiceLogConfig(const std::string& home) {
 }
 
 void RegisterComponents(IPlinthDI& di) {
+  RegisterDBManagerPlinth(di);
+  RegisterPlinthRegistry(di);
+  RegisterRestClient(di);
   // The log manager is the one instance registered at start-up.
   auto manager = std::make_shared<TLogManagerPlinth>();
   SetLogManager(manager);
   di.AddInstance<ILogManager>(manager);
+  RegisterCourioAPI(di);
   RegisterCourioDataStore(di);
   RegisterCourioBackend(di);
+  RegisterNewInvoiceTracker(di);
+  RegisterPlinthInvoices(di);
 }
 
 // Reverse order. The database manager, the registry reader and the log
 // manager stay registered until the container goes.
 void UnregisterComponents(IPlinthDI& di) {
+  UnregisterPlinthInvoices(di);
+  UnregisterNewInvoiceTracker(di);
   UnregisterCourioBackend(di);
   UnregisterCourioDataStore(di);
+  UnregisterCourioAPI(di);
+  UnregisterRestClient(di);
 }
 
 void InitialiseUnits() {
