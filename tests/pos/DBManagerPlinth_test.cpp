@@ -11,6 +11,7 @@
 
 #include "PosTestSupport.hpp"
 #include "common/Errors.hpp"
+#include "common/Json.hpp"
 
 namespace courio::test {
 namespace {
@@ -67,10 +68,12 @@ TEST_F(DBManagerTest, LiteralFormattersQuoteTheirForms) {
   EXPECT_EQ(db->TimeToSQL(EncodeDateTime(2024, 3, 5)), "'00:00:00'");
   // The literals compare as the stored times do.
   Sql("UPDATE INVOICES SET TimeToDrvr = '2024-01-31 14:05:09.600' WHERE InvoiceNum = 1002");
-  EXPECT_EQ(db->QueryInteger("SELECT COUNT(1) AS N FROM INVOICES WHERE TimeToDrvr >= " + db->DateTimeToSQL(t), "N"),
+  EXPECT_EQ(db->QueryInteger("SELECT COUNT(1) AS N FROM INVOICES WHERE InvoiceNum = 1002 AND TimeToDrvr >= " + db->DateTimeToSQL(t), "N"),
             1);
   EXPECT_EQ(db->QueryInteger(
-                "SELECT COUNT(1) AS N FROM INVOICES WHERE TimeToDrvr >= " + db->DateTimeToSQL(IncSecond(t, 1)), "N"),
+                "SELECT COUNT(1) AS N FROM INVOICES WHERE InvoiceNum = 1002 AND TimeToDrvr >= " +
+                                     db->DateTimeToSQL(IncSecond(t, 1)),
+                                 "N"),
             0);
 }
 

@@ -9,6 +9,7 @@
 
 #include "PosTestSupport.hpp"
 #include "common/Json.hpp"
+#include "common/StrUtils.hpp"
 
 namespace courio::test {
 namespace {
