@@ -85,7 +85,10 @@ const char* DriverAnnouncement(int eventType) {
 }
 
 std::string AnswerText(int status) {
-  return status == 0 ? std::string("the cloud gave no answer") : "the cloud answered " + std::to_string(status);
+  if (status == 0) return "the cloud gave no answer";
+  std::string text = "the cloud answered " + std::to_string(status);
+  if (status == 401 || status == 403) text += " (check the \"Account\" and \"Store\" settings)";
+  return text;
 }
 
 }  // namespace

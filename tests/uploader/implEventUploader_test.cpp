@@ -338,6 +338,7 @@ TEST_F(UploaderTest, AnswerDecidesRejectedOrHeld) {
     }
   }
   EXPECT_TRUE(log_.Contains("[TCourioEventUploader.ThreadTask] Rejected : invoice event"));
+  EXPECT_TRUE(log_.Contains("stays pending, the cloud answered 401 (check the \"Account\" and \"Store\" settings)"));
 }
 
 TEST_F(UploaderTest, AStatusChangeForAnOrderTheCloudDoesNotKnowIsRejectedAndTheQueueMovesOn) {
