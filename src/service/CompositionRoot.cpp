@@ -15,6 +15,7 @@
 #include "pos/implPlinthInvoices.hpp"
 #include "service/implCourioBackend.hpp"
 #include "trackers/implCourioEventTrackerNewInvoice.hpp"
+#include "uploader/implEventUploader.hpp"
 #include "store/clsCourioData.hpp"
 
 namespace courio {
@@ -44,6 +45,7 @@ void RegisterComponents(IPlinthDI& di) {
   RegisterCourioDataStore(di);
   RegisterCourioBackend(di);
   RegisterNewInvoiceTracker(di);
+  RegisterCourioEventUploader(di);
   RegisterPlinthInvoices(di);
 }
 
@@ -51,6 +53,7 @@ void RegisterComponents(IPlinthDI& di) {
 // manager stay registered until the container goes.
 void UnregisterComponents(IPlinthDI& di) {
   UnregisterPlinthInvoices(di);
+  UnregisterCourioEventUploader(di);
   UnregisterNewInvoiceTracker(di);
   UnregisterCourioBackend(di);
   UnregisterCourioDataStore(di);

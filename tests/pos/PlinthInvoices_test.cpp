@@ -46,7 +46,8 @@ TEST_F(PlinthInvoicesTest, FullDocumentHasEveryKeyInOrderWithItsType) {
             R"("home_number":"0394001111","external_id":"plinth-1","address":"12 High St, Northcote",)"
             R"("delivery_instructions":" 12 High St, Northcote","gps_coords":"-37.7701,144.9990"},)"
             R"("integrations":{"plinth":{"id":5001},"pelora":{"id":"PEL-77"}}})");
-  EXPECT_TRUE(std::any_of(logModule->Lines().begin(), logModule->Lines().end(), [](const std::string& l) {
+  auto lines = logModule->Lines();
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
     return l.rfind("[TPlinthInvoices.GetInvoiceData] Result : {\"external_id\":\"plinth-5001\"", 0) == 0;
   }));
 }
