@@ -93,6 +93,10 @@ TEST_F(CloudSimTest, EveryApiPathNeedsTheAccountsCredentials) {
   EXPECT_EQ(client_.LastStatus(), 200);
   client_.Get("/api/driver/json", response);  // the list has a trailing "/"
   EXPECT_EQ(client_.LastStatus(), 404);
+  client_.Get("/api/client/json/99999999999999999999999", response);  // an id no integer holds
+  EXPECT_EQ(client_.LastStatus(), 404);
+  client_.Post("/api/store/json/99999999999999999999999", "{}", response);
+  EXPECT_EQ(client_.LastStatus(), 500);
   EXPECT_EQ(sim_.Get("/_sim/health")["status"], "ok");
 }
 
@@ -295,6 +299,7 @@ TEST(CloudSimProcessTest, RefusesBadCommandLines) {
   EXPECT_EQ(RunSimExpectingExit({"--port", "70000", "--user", "u"}), 2);   // port out of range
   EXPECT_EQ(RunSimExpectingExit({"--port", "0", "--user", "u", "--x", "1"}), 2);
   EXPECT_EQ(RunSimExpectingExit({"--port", "0", "--user", "u", "--bind", "not-an-address"}), 1);
+  EXPECT_EQ(RunSimExpectingExit({"--help"}), 0);
 }
 
 }  // namespace

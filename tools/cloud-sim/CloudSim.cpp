@@ -199,6 +199,16 @@ bool TCloudSim::Authorized(const Request& req) const {
 // ---------------------------------------------------------------- routes
 
 void TCloudSim::Routes() {
+  server_->set_exception_handler([](const Request&, Response& res, std::exception_ptr ep) {
+    std::string what = "internal error";
+    try {
+      if (ep) std::rethrow_exception(ep);
+    } catch (const std::exception& e) {
+      what = e.what();
+    } catch (...) {
+    }
+    ReplyError(res, 500, what);
+  });
   Api("GET", R"(/api/client/json/)", &TCloudSim::Clients);
   Api("GET", R"(/api/client/json/(-?\d+))", &TCloudSim::Client);
   Api("GET", R"(/api/store/json/)", &TCloudSim::Stores);

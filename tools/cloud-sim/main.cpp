@@ -38,6 +38,10 @@ int main(int argc, char** argv) {
   bool havePort = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::printf("usage: cloud-sim --port N --user U --password P [--bind ADDRESS] [--auto-progress SECONDS]\n");
+      return 0;
+    }
     if (i + 1 >= argc) return Usage(("missing value for " + arg).c_str());
     std::string value = argv[++i];
     if (arg == "--port") {
