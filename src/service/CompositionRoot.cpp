@@ -15,6 +15,7 @@
 #include "pos/implPlinthInvoices.hpp"
 #include "service/implCourioBackend.hpp"
 #include "trackers/implCourioEventTrackerNewInvoice.hpp"
+#include "trackers/implCourioEventTrackerRemoteChanges.hpp"
 #include "uploader/implEventUploader.hpp"
 #include "store/clsCourioData.hpp"
 
@@ -46,6 +47,7 @@ void RegisterComponents(IPlinthDI& di) {
   RegisterCourioBackend(di);
   RegisterNewInvoiceTracker(di);
   RegisterCourioEventUploader(di);
+  RegisterRemoteChangesTracker(di);
   RegisterPlinthInvoices(di);
 }
 
@@ -53,6 +55,7 @@ void RegisterComponents(IPlinthDI& di) {
 // manager stay registered until the container goes.
 void UnregisterComponents(IPlinthDI& di) {
   UnregisterPlinthInvoices(di);
+  UnregisterRemoteChangesTracker(di);
   UnregisterCourioEventUploader(di);
   UnregisterNewInvoiceTracker(di);
   UnregisterCourioBackend(di);

@@ -59,6 +59,9 @@ TEST(OutboundRoadTest, WhileTheCloudIsDownNothingIsMarkedSentAndEverythingArrive
   EXPECT_TRUE(env.StoreRows("SELECT ID FROM InvoiceEvent WHERE UploadStatus <> 0").empty())
       << "nothing is marked sent while the cloud is down";
 
+  // From here on every request reaches a working cloud (the uploader is
+  // backing off, so none is in flight while the log is cleared).
+  env.Cloud().ClearRequests();
   env.Cloud().SetFailure({{"mode", "none"}});
   ASSERT_TRUE(test::WaitUntil([&] {
     return env.StoreRows("SELECT ID FROM InvoiceEvent WHERE UploadStatus = 1").size() == 3;
