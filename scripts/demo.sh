@@ -1,11 +1,85 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs CourioSvc in the foreground on a
-# fresh sandbox home folder. Ctrl-C stops it.
+# Runs the whole service on its stand-ins so a newcomer sees it work:
+#   a POS database (pos-sim), the cloud stand-in (cloud-sim), a sandbox home
+#   folder with the registry file and the cloud settings, and CourioSvc in the
+#   foreground. It rings up a few delivery invoices; they reach the cloud, the
+#   cloud assigns, dispatches and delivers them, and the POS invoices get the
+#   driver and the three times back. Ctrl-C stops everything it started.
+# COURIO_DEMO_SECONDS=N ends the demo by itself after N seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-scripts/build.sh -DCOURIO_TESTS=OFF -DCOURIO_BENCH=OFF
-HOME_DIR=${COURIO_DEMO_HOME:-$PWD/sandbox/demo}
-rm -rf "$HOME_DIR" && mkdir -p "$HOME_DIR"
-echo "Home folder: $HOME_DIR (log: $HOME_DIR/CourioSvc ($(hostname)).log)"
-exec build/CourioSvc debug --home "$HOME_DIR"
+scripts/build.sh -DCOURIO_TESTS=OFF -DCOURIO_BENCH=OFF >/dev/null
+echo "Built."
+
+SANDBOX=${COURIO_DEMO_HOME:-$PWD/sandbox/demo}
+POS=$SANDBOX/pos.db
+USER_NAME=demo@courio.test
+PASSWORD=demo-pass
+STORE_ID=7
+rm -rf "$SANDBOX" && mkdir -p "$SANDBOX"
+
+pids=()
+cleanup() {
+  trap - INT TERM EXIT
+  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  echo
+  echo "Stopped. Sandbox kept in $SANDBOX (log: $SANDBOX/CourioSvc ($(hostname)).log)"
+}
+trap cleanup INT TERM EXIT
+
+build/pos-sim init "$POS" >/dev/null
+build/pos-sim regfile "$POS" >"$SANDBOX/Plinth.reg"
+build/pos-sim clockin "$POS" 0042 >/dev/null   # driver Sam (0042) is at work
+
+# The cloud stand-in moves every order one step every few seconds.
+build/cloud-sim --port 0 --user "$USER_NAME" --password "$PASSWORD" --auto-progress 4 \
+  >"$SANDBOX/cloud-sim.out" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do grep -q "listening on" "$SANDBOX/cloud-sim.out" && break; sleep 0.1; done
+PORT=$(sed -n 's/.*listening on \([0-9]*\).*/\1/p' "$SANDBOX/cloud-sim.out" | head -1)
+[ -n "$PORT" ] || { echo "cloud-sim did not start"; cat "$SANDBOX/cloud-sim.out"; exit 1; }
+curl -s -X POST "http://127.0.0.1:$PORT/_sim/drivers/PLINTH_0042/status" -d '{"status":0}' >/dev/null
+
+build/courio-settings --home "$SANDBOX" \
+  WebService "{\"Url\":\"http://127.0.0.1:$PORT\"}" \
+  Account "{\"email_address\":\"$USER_NAME\",\"password\":\"$PASSWORD\"}" \
+  Store "{\"id\":$STORE_ID}" >/dev/null
+
+build/CourioSvc debug --home "$SANDBOX" &
+pids+=($!)
+echo "CourioSvc is running (home $SANDBOX); cloud stand-in on port $PORT."
+echo "Follow the service's log with: tail -f \"$SANDBOX/CourioSvc ($(hostname)).log\""
+echo
+
+# What the cloud stand-in says, as it happens.
+tail -n +2 -f "$SANDBOX/cloud-sim.out" | sed -u 's/^/  cloud: /' &
+pids+=($!)
+
+sleep 2
+invoices=()
+for _ in 1 2 3; do
+  n=$(build/pos-sim ring "$POS")
+  invoices+=("$n")
+  echo "  POS:   rang up delivery invoice $n"
+  sleep 2
+done
+
+show() {
+  build/pos-sim show "$POS" "$1" | python3 -c '
+import json, sys
+r = {k.lower(): v for k, v in json.load(sys.stdin).items()}
+print("  POS:   invoice %s driver=%s to-driver=%s dispatched=%s delivered=%s" % (
+    r.get("invoicenum"), r.get("driver"), r.get("timetodrvr"), r.get("timestampdriver"), r.get("timeatcust")))'
+}
+
+declare -A last
+end=$(( $(date +%s) + ${COURIO_DEMO_SECONDS:-1000000000} ))
+while [ "$(date +%s)" -lt "$end" ]; do
+  for n in "${invoices[@]}"; do
+    line=$(show "$n")
+    if [ "${last[$n]:-}" != "$line" ]; then echo "$line"; last[$n]=$line; fi
+  done
+  sleep 2
+done
