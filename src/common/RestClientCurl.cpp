@@ -1,6 +1,8 @@
 #include "common/RestClientCurl.hpp"
 
 #include <curl/curl.h>
+#include <pthread.h>
+#include <signal.h>
 
 #include <climits>
 #include <cstdlib>
@@ -76,6 +78,42 @@ size_t ReadHeader(char* data, size_t size, size_t count, void* user) {
   }
   return len;
 }
+
+// libcurl with CURLOPT_NOSIGNAL (needed in threads) leaves SIGPIPE alone; a
+// write to a connection the server dropped must not end the process. The
+// signal is blocked for this thread during the exchange and a SIGPIPE raised
+// meanwhile is taken back before the mask is restored.
+class TSigPipeGuard {
+ public:
+  TSigPipeGuard() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    sigemptyset(&pending);
+    sigpending(&pending);
+    wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+  }
+  ~TSigPipeGuard() {
+    if (!wasPending_) {
+      sigset_t pending;
+      sigemptyset(&pending);
+      sigpending(&pending);
+      if (sigismember(&pending, SIGPIPE) == 1) {
+        timespec zero{0, 0};
+        sigtimedwait(&pipe_, nullptr, &zero);
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  TSigPipeGuard(const TSigPipeGuard&) = delete;
+  TSigPipeGuard& operator=(const TSigPipeGuard&) = delete;
+
+ private:
+  sigset_t pipe_;
+  sigset_t old_;
+  bool wasPending_ = false;
+};
 
 int ParseRetryAfter(const std::string& value) {
   if (value.empty()) return -1;
@@ -189,7 +227,11 @@ void TRestClientCurl::Perform(const std::string& url, const std::string* body, T
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
   }
 
-  CURLcode rc = curl_easy_perform(h);
+  CURLcode rc;
+  {
+    TSigPipeGuard guard;
+    rc = curl_easy_perform(h);
+  }
   if (rc == CURLE_OK) {
     long code = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
