@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -205,6 +206,36 @@ void AppendJsonString(std::string& out, std::string_view s) {
   out += '"';
 }
 
+std::string Utf16ToUtf8(const std::u16string& w) {
+  std::string out;
+  out.reserve(w.size());
+  for (size_t i = 0; i < w.size(); ++i) {
+    uint32_t cp = w[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < w.size() && w[i + 1] >= 0xDC00 && w[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (w[i + 1] - 0xDC00);
+      ++i;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      cp = 0xFFFD;
+    }
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
+
 // "yyyy-mm-dd" when the day part is not zero, then "Thh:nn:ss" when the time
 // part is not zero; "" for zero.
 std::string JsonDateText(TDateTime value) {
@@ -236,6 +267,8 @@ struct TDBManagerODBC::Impl {
   bool broken = false;     // a statement lost the connection; reopen before the next
   bool reconnecting = false;  // the connection was lost; say so when it is back
   bool sqlite = false;
+  bool wideText = false;  // fetch text as UTF-16 (decided at connect)
+  std::optional<bool> wideTextSetting;  // SetWideText; unset: all but SQLite
   bool haveConnectionString = false;
   std::string connectionString;  // as set (OLE DB or ODBC)
   std::string lastError;
@@ -257,7 +290,7 @@ struct TDBManagerODBC::Impl {
 
 class TODBCQuery final : public IDBQuery {
  public:
-  TODBCQuery(TDBManagerODBC::Impl* owner, SQLHSTMT stmt) : owner_(owner), stmt_(stmt) {
+  TODBCQuery(TDBManagerODBC::Impl* owner, SQLHSTMT stmt) : owner_(owner), stmt_(stmt), wide_(owner->wideText) {
     owner_->openQueries.insert(this);
   }
   ~TODBCQuery() override { Detach(); }
@@ -447,6 +480,28 @@ class TODBCQuery final : public IDBQuery {
     c.null = false;
   }
 
+  // Text as UTF-16 from the driver (independent of the process locale), kept as UTF-8.
+  void ReadWideText(SQLUSMALLINT col, TCell& c) {
+    std::u16string wide;
+    SQLWCHAR buf[4096];
+    const size_t room = sizeof buf - sizeof(SQLWCHAR);
+    while (true) {
+      SQLLEN ind = 0;
+      SQLRETURN rc = SQLGetData(stmt_, col, SQL_C_WCHAR, buf, sizeof buf, &ind);
+      if (rc == SQL_NO_DATA) break;
+      if (!SQL_SUCCEEDED(rc)) throw DiagError(SQL_HANDLE_STMT, stmt_, "Cannot read a column");
+      if (ind == SQL_NULL_DATA) {
+        c.null = true;
+        return;
+      }
+      size_t got = (ind == SQL_NO_TOTAL || static_cast<size_t>(ind) > room) ? room : static_cast<size_t>(ind);
+      for (size_t k = 0; k < got / sizeof(SQLWCHAR); ++k) wide.push_back(static_cast<char16_t>(buf[k]));
+      if (rc == SQL_SUCCESS || got < room) break;
+    }
+    c.text = Utf16ToUtf8(wide);
+    c.null = false;
+  }
+
   template <class T>
   bool ReadFixed(SQLUSMALLINT col, SQLSMALLINT ctype, T& value) {
     SQLLEN ind = 0;
@@ -462,7 +517,10 @@ class TODBCQuery final : public IDBQuery {
     switch (columns_[index].kind) {
       case TKind::Text:
       case TKind::Variant:
-        ReadText(col, SQL_C_CHAR, c);
+        if (wide_)
+          ReadWideText(col, c);
+        else
+          ReadText(col, SQL_C_CHAR, c);
         break;
       case TKind::Bytes:
         ReadText(col, SQL_C_BINARY, c);
@@ -558,6 +616,7 @@ class TODBCQuery final : public IDBQuery {
 
   TDBManagerODBC::Impl* owner_;
   SQLHSTMT stmt_;
+  bool wide_;
   std::vector<TColumn> columns_;
   std::vector<TCell> cells_;
   bool eof_ = true;
@@ -591,6 +650,9 @@ void TDBManagerODBC::Impl::OpenConnection() {
   SQLSMALLINT len = 0;
   sqlite = SQL_SUCCEEDED(SQLGetInfo(dbc, SQL_DBMS_NAME, dbms, sizeof dbms, &len)) &&
            SameText(reinterpret_cast<char*>(dbms), "SQLite");
+  // The SQLite3 driver hands out its UTF-8 as it is; other drivers convert
+  // narrow text to the process locale's code page, so ask them for UTF-16.
+  wideText = wideTextSetting.value_or(!sqlite);
   haveIdentity = false;
   if (sqlite) {
     dbPath = ConnectionValue(ParseConnectionString(odbc), "Database");
@@ -713,6 +775,11 @@ void TDBManagerODBC::SetConnectionString(const std::string& text) {
 }
 
 void TDBManagerODBC::Close() { impl_->CloseConnection(); }
+
+void TDBManagerODBC::SetWideText(bool wide) {
+  impl_->wideTextSetting = wide;
+  impl_->wideText = wide;
+}
 
 bool TDBManagerODBC::IsSqlite() const { return impl_->connected && impl_->sqlite; }
 

@@ -66,6 +66,9 @@ class TDBManagerODBC : public IDBManager {
   void Close();
   // True when the open connection reaches the embedded SQLite POS.
   bool IsSqlite() const;
+  // Text columns are fetched as UTF-16 (SQL_C_WCHAR) from every DBMS except
+  // SQLite, whose driver returns UTF-8 as stored; this overrides the choice.
+  void SetWideText(bool wide);
 
   bool IsConnected() override;
   void Open() override;

@@ -20,29 +20,44 @@ namespace fs = std::filesystem;
 
 using DBManagerTest = PosFixture;
 
+// Text is fetched as UTF-8 from SQLite and as UTF-16 from other servers; both
+// roads must give the same JSON.
 TEST_F(DBManagerTest, JsonGivesEachColumnKindItsForm) {
   Sql("CREATE TABLE KINDS (ID INTEGER, T VARCHAR(60), B BIT, I INTEGER, BI BIGINT, F FLOAT, D DATE, TM TIME, "
       "DT DATETIME, BL BLOB);"
       "INSERT INTO KINDS VALUES (1, 'say \"hi\" \\ a' || char(13,10) || 'b' || char(9,1), 1, -7, 1234567890123, "
       "0.1 + 0.2, '2024-01-31', '14:05:09', '2024-01-31 14:05:09', x'00FF10');"
-      "INSERT INTO KINDS VALUES (2, 'O''Brien Chlo\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC', 0, 0, 0, 0, NULL, NULL, "
-      "'2024-01-31 00:00:00', x'');"
+      "INSERT INTO KINDS VALUES (2, 'O''Brien Chlo\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80', 0, 0, 0, "
+      "0, NULL, NULL, '2024-01-31 00:00:00', x'');"
       "INSERT INTO KINDS VALUES (3, NULL, NULL, NULL, NULL, 123456789.123456789, NULL, NULL, '2024-01-31 "
-      "14:05:09.600', NULL);");
-  auto db = Connect();
-  std::string json;
-  db->QueryJSONFmt("SELECT * FROM KINDS ORDER BY ID", {}, json);
-  EXPECT_EQ(json,
-            "[{\"ID\":1,\"T\":\"say \\\"hi\\\" \\\\ a\\r\\nb\\t\\u0001\",\"B\":true,\"I\":-7,\"BI\":1234567890123,"
-            "\"F\":0.3,\"D\":\"2024-01-31\",\"TM\":\"T14:05:09\",\"DT\":\"2024-01-31T14:05:09\","
-            "\"BL\":\"\xEF\xBF\xB0" "AP8Q\"},"
-            "{\"ID\":2,\"T\":\"O'Brien Chlo\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC\",\"B\":false,\"I\":0,\"BI\":0,\"F\":0,"
-            "\"D\":null,\"TM\":null,\"DT\":\"2024-01-31\",\"BL\":null},"
-            "{\"ID\":3,\"T\":null,\"B\":null,\"I\":null,\"BI\":null,\"F\":123456789.123457,\"D\":null,\"TM\":null,"
-            "\"DT\":\"2024-01-31T14:05:09\",\"BL\":null}]");
-  // The text is valid JSON that reads back to the stored values.
-  TJson parsed = ParseJson(json);
-  EXPECT_EQ(parsed[0]["T"], "say \"hi\" \\ a\r\nb\t\x01");
+      "14:05:09.600', NULL);"
+      "INSERT INTO KINDS (ID, T, BL) VALUES (4, hex(zeroblob(10000)), zeroblob(20000));");
+  for (bool wide : {false, true}) {
+    SCOPED_TRACE(wide ? "UTF-16 text" : "UTF-8 text");
+    auto db = Connect();
+    std::dynamic_pointer_cast<TDBManagerODBC>(db)->SetWideText(wide);
+    std::string json;
+    db->QueryJSONFmt("SELECT * FROM KINDS WHERE ID <= %d ORDER BY ID", {3}, json);
+    EXPECT_EQ(json,
+              "[{\"ID\":1,\"T\":\"say \\\"hi\\\" \\\\ a\\r\\nb\\t\\u0001\",\"B\":true,\"I\":-7,\"BI\":1234567890123,"
+              "\"F\":0.3,\"D\":\"2024-01-31\",\"TM\":\"T14:05:09\",\"DT\":\"2024-01-31T14:05:09\","
+              "\"BL\":\"\xEF\xBF\xB0" "AP8Q\"},"
+              "{\"ID\":2,\"T\":\"O'Brien Chlo\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80\",\"B\":false,\"I\":0,"
+              "\"BI\":0,\"F\":0,\"D\":null,\"TM\":null,\"DT\":\"2024-01-31\",\"BL\":null},"
+              "{\"ID\":3,\"T\":null,\"B\":null,\"I\":null,\"BI\":null,\"F\":123456789.123457,\"D\":null,\"TM\":null,"
+              "\"DT\":\"2024-01-31T14:05:09\",\"BL\":null}]");
+    // The text is valid JSON that reads back to the stored values.
+    TJson parsed = ParseJson(json);
+    EXPECT_EQ(parsed[0]["T"], "say \"hi\" \\ a\r\nb\t\x01");
+
+    // Values longer than one read of the driver arrive whole.
+    db->QueryJSONFmt("SELECT T, BL FROM KINDS WHERE ID = %d", {4}, json);
+    TJson big = ParseJson(json);
+    EXPECT_EQ(big[0]["T"], std::string(20000, '0'));
+    std::string base64;
+    for (int k = 0; k < 6666; ++k) base64 += "AAAA";
+    EXPECT_EQ(big[0]["BL"], "\xEF\xBF\xB0" + base64 + "AAA=");
+  }
 }
 
 TEST_F(DBManagerTest, EmptyResultsGiveNullZeroAndEmptyText) {
