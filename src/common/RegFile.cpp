@@ -35,6 +35,19 @@ std::string AnsiToUtf8(std::string_view bytes) {
   return out;
 }
 
+bool IsValidUtf8(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t n = c < 0x80 ? 1 : (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3 : (c >= 0xF0 && c <= 0xF4) ? 4 : 0;
+    if (n == 0 || i + n > s.size()) return false;
+    for (size_t k = 1; k < n; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    i += n;
+  }
+  return true;
+}
+
 std::string NormaliseKey(std::string_view path) {
   std::string p = Trim(path);
   while (!p.empty() && p.back() == '\\') p.pop_back();
@@ -183,6 +196,9 @@ TRegFile TRegFile::Parse(std::string_view bytes) {
   std::string header = Trim(p.lines[i]);
   if (header == "REGEDIT4") {
     p.regedit4 = true;
+    // REGEDIT4 files are written in the ANSI code page.
+    if (!IsValidUtf8(text))
+      for (auto& l : p.lines) l = AnsiToUtf8(l);
   } else if (header != "Windows Registry Editor Version 5.00") {
     file.error_ = {static_cast<int>(i + 1), "not a registry export (expected \"Windows Registry Editor Version 5.00\" "
                                              "or \"REGEDIT4\")"};

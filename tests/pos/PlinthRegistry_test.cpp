@@ -218,6 +218,13 @@ TEST(RegistryFile, MissingFileIsAMissingKeyAndTheDefaultPathFollowsTheEnvironmen
   EXPECT_NE(TPlinthRegistry().FileName().find("Plinth.reg"), std::string::npos);
 }
 
+TEST(RegistryFile, Regedit4FilesInTheAnsiCodePageAreReadAsLatin1) {
+  TRegFile f = TRegFile::Parse(std::string("REGEDIT4\r\n\r\n") + kKey + "\"Path\"=\"C:\\\\Caf\xE9\"\r\n");
+  const TRegValue* v = f.FindValue("HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvane\\Plinth", "Path");
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v->text, "C:\\Caf\xC3\xA9");
+}
+
 TEST(RegistryFile, Utf16SurrogatesAndEmbeddedNulsInExpandStrings) {
   // hex(2) data: "A" U+1F600 NUL "B" -> cut at the NUL.
   TRegFile f = TRegFile::Parse(std::string(kHeader5) + kKey + "\"Path\"=hex(2):41,00,3d,d8,00,de,00,00,42,00\r\n");
