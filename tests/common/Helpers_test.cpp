@@ -42,7 +42,9 @@ TEST(DateTimeTest, IsoParsingAcceptsTheFormsInUse) {
     TDateTime v;
     bool ok = TryIsoToDateTime(c.text, v);
     EXPECT_EQ(ok, c.ok) << c.text;
-    if (ok && c.ok) EXPECT_EQ(DateTimeToIso(v), c.iso) << c.text;
+    if (ok && c.ok) {
+      EXPECT_EQ(DateTimeToIso(v), c.iso) << c.text;
+    }
   }
 }
 

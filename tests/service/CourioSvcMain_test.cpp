@@ -21,21 +21,6 @@ using namespace std::chrono_literals;
 
 std::string Svc() { return test::BuildDir() + "/CourioSvc"; }
 
-std::string LogOf(const test::TempDir& home) {
-  for (const auto& e : fs::directory_iterator(home.Path()))
-    if (e.path().extension() == ".log") return test::ReadFile(e.path().string());
-  return "";
-}
-
-// The message texts of the log, in order.
-std::vector<std::string> Messages(const std::string& log) {
-  std::vector<std::string> out;
-  for (const auto& line : test::SplitLines(log))
-    if (line.size() >= 24 && line[8] == ' ' && std::isdigit(static_cast<unsigned char>(line[0])))
-      out.push_back(line.substr(24));
-  return out;
-}
-
 TEST(CommandLineTest, WordsAndOptions) {
   struct Case {
     std::vector<std::string> args;
