@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "common/HomeFolder.hpp"
 #include "common/RegFile.hpp"
 #include "common/implPlinthRegistry.hpp"
 #include "support/TestSupport.hpp"
@@ -215,7 +216,15 @@ TEST(RegistryFile, MissingFileIsAMissingKeyAndTheDefaultPathFollowsTheEnvironmen
   EXPECT_EQ(fromEnv.FileName(), dir.File("env.reg"));
   EXPECT_EQ(fromEnv.GetConnectionString(), "from env");
   unsetenv("COURIO_REGISTRY");
-  EXPECT_NE(TPlinthRegistry().FileName().find("Plinth.reg"), std::string::npos);
+
+  // Without the variable: Plinth.reg in the home folder, read at every call.
+  SetHomeFolder(dir.Path());
+  TPlinthRegistry fromHome;
+  EXPECT_EQ(fromHome.FileName(), dir.File("Plinth.reg"));
+  EXPECT_EQ(fromHome.GetConnectionString(), "");
+  WriteFile(dir.File("Plinth.reg"), std::string(kHeader5) + kKey + "\"MSDE-ConnectionString\"=\"from home\"\r\n");
+  EXPECT_EQ(fromHome.GetConnectionString(), "from home");
+  SetHomeFolder("");
 }
 
 TEST(RegistryFile, Regedit4FilesInTheAnsiCodePageAreReadAsLatin1) {
