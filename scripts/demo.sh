@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-BUILD_TARGETS="CourioSvc pos-sim cloud-sim courio-settings courio_tsql courio_http_files" scripts/build.sh >/dev/null
+BUILD_TARGETS="CourioSvc pos-sim cloud-sim courio-settings courio_tsql" scripts/build.sh >/dev/null
 echo "Built."
 
 SANDBOX=${COURIO_DEMO_HOME:-$PWD/sandbox/demo}
