@@ -140,6 +140,28 @@ bool TCourioORM::AddIfNone(const std::string& where, std::initializer_list<TFmtA
   return added;
 }
 
+void TCourioORM::InTransaction(const std::function<void()>& body) {
+  std::lock_guard lock(db_.Mutex());
+  if (transactionDepth_ > 0) {
+    body();
+    return;
+  }
+  db_.Execute("BEGIN IMMEDIATE");
+  ++transactionDepth_;
+  try {
+    body();
+  } catch (...) {
+    --transactionDepth_;
+    try {
+      db_.Execute("ROLLBACK");
+    } catch (...) {
+    }
+    throw;
+  }
+  --transactionDepth_;
+  db_.Execute("COMMIT");
+}
+
 void TCourioORM::CreateMissingTables(std::initializer_list<const TSQLRecord*> records) {
   db_.WithHandle([&](sqlite3* db) {
     for (const TSQLRecord* r : records) {

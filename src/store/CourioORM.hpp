@@ -4,6 +4,7 @@
 // "?" is bound to the next argument as a value. Every call runs as one unit
 // under the connection's lock.
 
+#include <functional>
 #include <initializer_list>
 #include <string>
 
@@ -29,6 +30,11 @@ class TCourioORM {
   bool AddIfNone(const std::string& where, std::initializer_list<TFmtArg> args, TSQLRecord& record,
                  TSQLRecord* existing = nullptr);
 
+  // Runs `body` as one transaction under the connection's lock: everything it
+  // writes is committed together (one sync to disk) or, when it throws, not
+  // at all. Calls may nest; only the outermost commits.
+  void InTransaction(const std::function<void()>& body);
+
   // Creates missing tables and adds missing columns (existing rows untouched).
   void CreateMissingTables(std::initializer_list<const TSQLRecord*> records);
 
@@ -37,6 +43,7 @@ class TCourioORM {
   long long AddLocked(sqlite3* db, TSQLRecord& record);
 
   TSQLiteDatabase& db_;
+  int transactionDepth_ = 0;  // guarded by the connection's lock
 };
 
 }  // namespace courio

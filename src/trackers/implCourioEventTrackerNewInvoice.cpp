@@ -66,23 +66,30 @@ bool TCourioEventTrackerNewInvoice::Detect() {
 
   for (; !query->Eof(); query->Next()) {
     long long invoiceNum = query->AsInteger("InvoiceNum");
+    TSQLInvoiceEvent event;
     TSQLInvoiceEvent existing;
-    if (!store_->GetORM().Retrieve("InvoiceNum = %", {invoiceNum}, existing)) {
+    bool known = store_->GetORM().Retrieve("InvoiceNum = %", {invoiceNum}, existing);
+    if (!known) {
+      // The document comes from the POS before the store is touched.
       if (!invoices_) throw std::runtime_error("No invoice builder");
       TJson document;
       invoices_->GetInvoiceData(static_cast<int32_t>(invoiceNum), document);
-      TSQLInvoiceEvent event;
       event.UploadStatus = 0;
       event.InvoiceNum = invoiceNum;
       event.Timestamp = query->AsDateTime("Date");
       event.EventType = 1;
       event.EventData = JsonDump(document);
-      // Another tracker may have recorded the invoice meanwhile: check and
-      // insert as one step.
-      RecordEvent(event, "InvoiceNum = %", {invoiceNum});
     }
-    settings_.Value["LastInvoice"] = invoiceNum;
-    SaveSettings();
+    // The event and the progress past it are saved together, and the row in
+    // memory moves only once both are. Another tracker may have recorded the
+    // invoice meanwhile: the insert checks again.
+    TSQLSettings next = settings_;
+    next.Value["LastInvoice"] = invoiceNum;
+    store_->GetORM().InTransaction([&] {
+      if (!known) RecordEvent(event, "InvoiceNum = %", {invoiceNum});
+      store_->GetORM().Update(next);
+    });
+    settings_ = std::move(next);
   }
   return true;
 }

@@ -163,6 +163,30 @@ TEST_F(DataStoreTest, AnUnusableFolderFailsNamingTheFile) {
   }
 }
 
+TEST_F(DataStoreTest, ATransactionCommitsEverythingOrNothing) {
+  TCourioDataStore store(File());
+  TSQLInvoiceEvent e;
+  e.InvoiceNum = 1;
+  TSQLSettings progress;
+  progress.Name = "NewInvoice";
+  store.GetORM().Add(progress);
+  EXPECT_THROW(store.GetORM().InTransaction([&] {
+    store.GetORM().Add(e);
+    progress.Value["LastInvoice"] = 1;
+    store.GetORM().Update(progress);
+    throw std::runtime_error("the commit never comes");
+  }),
+               std::runtime_error);
+  EXPECT_EQ(Query(File(), "SELECT count(*) FROM InvoiceEvent")[0][0], "0");
+  EXPECT_EQ(Query(File(), "SELECT Value FROM Settings")[0][0], "{}");
+  store.GetORM().InTransaction([&] {
+    store.GetORM().InTransaction([&] { store.GetORM().Add(e); });  // nested: commits with the outer one
+    store.GetORM().Update(progress);
+  });
+  EXPECT_EQ(Query(File(), "SELECT count(*) FROM InvoiceEvent")[0][0], "1");
+  EXPECT_EQ(Query(File(), "SELECT Value FROM Settings")[0][0], R"({"LastInvoice":1})");
+}
+
 TEST_F(DataStoreTest, ConcurrentWritersNeverRecordTheSameEventTwice) {
   TCourioDataStore store(File());
   constexpr int kThreads = 4, kInvoices = 150;
