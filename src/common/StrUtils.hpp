@@ -1,6 +1,7 @@
 #pragma once
 // Small text helpers shared by every subsystem.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,8 @@ std::string QuotedStr(std::string_view text);
 // Parses a whole decimal integer (optional sign, no blanks); false otherwise.
 bool TryParseInt64(std::string_view text, long long& value);
 std::string Base64Encode(std::string_view bytes);
+// Appends the UTF-8 encoding of a Unicode code point.
+void AppendUtf8(std::string& out, uint32_t codePoint);
 std::string HexLower(const unsigned char* data, size_t size);
 
 }  // namespace courio

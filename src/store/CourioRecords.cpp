@@ -1,5 +1,7 @@
 #include "store/CourioRecords.hpp"
 
+#include <type_traits>
+
 namespace courio {
 namespace {
 
@@ -42,76 +44,76 @@ void TSQLSettings::Load(sqlite3_stmt* s, int f) {
   Value = JsonObject(s, f + 1);
 }
 
+namespace {
+
+// The three event tables share one shape: a key, the time, the type, the
+// data, a status and the status's time.
+template <class Key>
+void BindEvent(sqlite3_stmt* s, int f, const Key& key, TDateTime time, int type, const std::string& data, int status,
+               TDateTime statusTime) {
+  if constexpr (std::is_same_v<Key, std::string>)
+    BindText(s, f, key);
+  else
+    sqlite3_bind_int64(s, f, key);
+  BindTime(s, f + 1, time);
+  sqlite3_bind_int(s, f + 2, type);
+  BindText(s, f + 3, data);
+  sqlite3_bind_int(s, f + 4, status);
+  BindTime(s, f + 5, statusTime);
+}
+
+template <class Key>
+void LoadEvent(sqlite3_stmt* s, int f, Key& key, TDateTime& time, int& type, std::string& data, int& status,
+               TDateTime& statusTime) {
+  if constexpr (std::is_same_v<Key, std::string>)
+    key = Text(s, f);
+  else
+    key = sqlite3_column_int64(s, f);
+  time = Time(s, f + 1);
+  type = sqlite3_column_int(s, f + 2);
+  data = Text(s, f + 3);
+  status = sqlite3_column_int(s, f + 4);
+  statusTime = Time(s, f + 5);
+}
+
+std::vector<TColumn> EventColumns(const char* key, const char* keyType, const char* status, const char* statusTime) {
+  return {{key, keyType},          {"Timestamp", "TEXT COLLATE ISO8601"}, {"EventType", "INTEGER"},
+          {"EventData", "TEXT COLLATE NOCASE"}, {status, "INTEGER"}, {statusTime, "TEXT COLLATE ISO8601"}};
+}
+
+}  // namespace
+
 const std::vector<TColumn>& TSQLInvoiceEvent::Columns() const {
-  static const std::vector<TColumn> kColumns = {
-      {"InvoiceNum", "INTEGER"},           {"Timestamp", "TEXT COLLATE ISO8601"},
-      {"EventType", "INTEGER"},            {"EventData", "TEXT COLLATE NOCASE"},
-      {"UploadStatus", "INTEGER"},         {"UploadTimestamp", "TEXT COLLATE ISO8601"}};
+  static const auto kColumns = EventColumns("InvoiceNum", "INTEGER", "UploadStatus", "UploadTimestamp");
   return kColumns;
 }
 void TSQLInvoiceEvent::Bind(sqlite3_stmt* s, int f) const {
-  sqlite3_bind_int64(s, f, InvoiceNum);
-  BindTime(s, f + 1, Timestamp);
-  sqlite3_bind_int(s, f + 2, EventType);
-  BindText(s, f + 3, EventData);
-  sqlite3_bind_int(s, f + 4, UploadStatus);
-  BindTime(s, f + 5, UploadTimestamp);
+  BindEvent(s, f, InvoiceNum, Timestamp, EventType, EventData, UploadStatus, UploadTimestamp);
 }
 void TSQLInvoiceEvent::Load(sqlite3_stmt* s, int f) {
-  InvoiceNum = sqlite3_column_int64(s, f);
-  Timestamp = Time(s, f + 1);
-  EventType = sqlite3_column_int(s, f + 2);
-  EventData = Text(s, f + 3);
-  UploadStatus = sqlite3_column_int(s, f + 4);
-  UploadTimestamp = Time(s, f + 5);
+  LoadEvent(s, f, InvoiceNum, Timestamp, EventType, EventData, UploadStatus, UploadTimestamp);
 }
 
 const std::vector<TColumn>& TSQLRemoteEvent::Columns() const {
-  static const std::vector<TColumn> kColumns = {
-      {"InvoiceNum", "INTEGER"},           {"Timestamp", "TEXT COLLATE ISO8601"},
-      {"EventType", "INTEGER"},            {"EventData", "TEXT COLLATE NOCASE"},
-      {"AppliedStatus", "INTEGER"},        {"AppliedTimestamp", "TEXT COLLATE ISO8601"}};
+  static const auto kColumns = EventColumns("InvoiceNum", "INTEGER", "AppliedStatus", "AppliedTimestamp");
   return kColumns;
 }
 void TSQLRemoteEvent::Bind(sqlite3_stmt* s, int f) const {
-  sqlite3_bind_int64(s, f, InvoiceNum);
-  BindTime(s, f + 1, Timestamp);
-  sqlite3_bind_int(s, f + 2, EventType);
-  BindText(s, f + 3, EventData);
-  sqlite3_bind_int(s, f + 4, AppliedStatus);
-  BindTime(s, f + 5, AppliedTimestamp);
+  BindEvent(s, f, InvoiceNum, Timestamp, EventType, EventData, AppliedStatus, AppliedTimestamp);
 }
 void TSQLRemoteEvent::Load(sqlite3_stmt* s, int f) {
-  InvoiceNum = sqlite3_column_int64(s, f);
-  Timestamp = Time(s, f + 1);
-  EventType = sqlite3_column_int(s, f + 2);
-  EventData = Text(s, f + 3);
-  AppliedStatus = sqlite3_column_int(s, f + 4);
-  AppliedTimestamp = Time(s, f + 5);
+  LoadEvent(s, f, InvoiceNum, Timestamp, EventType, EventData, AppliedStatus, AppliedTimestamp);
 }
 
 const std::vector<TColumn>& TSQLDriverEvent::Columns() const {
-  static const std::vector<TColumn> kColumns = {
-      {"EmpNum", "TEXT COLLATE SYSTEMNOCASE"}, {"Timestamp", "TEXT COLLATE ISO8601"},
-      {"EventType", "INTEGER"},                {"EventData", "TEXT COLLATE NOCASE"},
-      {"UploadStatus", "INTEGER"},             {"UploadTimestamp", "TEXT COLLATE ISO8601"}};
+  static const auto kColumns = EventColumns("EmpNum", "TEXT COLLATE SYSTEMNOCASE", "UploadStatus", "UploadTimestamp");
   return kColumns;
 }
 void TSQLDriverEvent::Bind(sqlite3_stmt* s, int f) const {
-  BindText(s, f, EmpNum);
-  BindTime(s, f + 1, Timestamp);
-  sqlite3_bind_int(s, f + 2, EventType);
-  BindText(s, f + 3, EventData);
-  sqlite3_bind_int(s, f + 4, UploadStatus);
-  BindTime(s, f + 5, UploadTimestamp);
+  BindEvent(s, f, EmpNum, Timestamp, EventType, EventData, UploadStatus, UploadTimestamp);
 }
 void TSQLDriverEvent::Load(sqlite3_stmt* s, int f) {
-  EmpNum = Text(s, f);
-  Timestamp = Time(s, f + 1);
-  EventType = sqlite3_column_int(s, f + 2);
-  EventData = Text(s, f + 3);
-  UploadStatus = sqlite3_column_int(s, f + 4);
-  UploadTimestamp = Time(s, f + 5);
+  LoadEvent(s, f, EmpNum, Timestamp, EventType, EventData, UploadStatus, UploadTimestamp);
 }
 
 }  // namespace courio
