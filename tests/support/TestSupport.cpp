@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -98,9 +99,13 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv) {
   std::string out = outDir_.Path() + "output.txt";
+  pid_t parent = getpid();
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
+    // The child goes when the test process goes, even when it crashes.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
     int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(fd, 1);
     dup2(fd, 2);

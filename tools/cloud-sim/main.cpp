@@ -3,6 +3,10 @@
 // Prints "listening on PORT" first, then one line per received order or
 // event; ends cleanly on SIGINT or SIGTERM.
 
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <pthread.h>
 #include <signal.h>
 
@@ -34,6 +38,11 @@ bool ParseNumber(const std::string& text, int low, int high, int& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A stand-in never outlives whoever started it (a crashed test, a killed
+  // demo script): it would hold their output pipes open.
+  pid_t parent = getppid();
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (getppid() != parent) return 1;
   courio::sim::TCloudSimOptions options;
   bool havePort = false;
   for (int i = 1; i < argc; ++i) {
