@@ -41,6 +41,7 @@ class TServiceOnStandIns {
     return status;
   }
 
+  void Signal(int sig) { service_->Signal(sig); }
   std::string PosPath() const { return home_.File("pos.db"); }
   std::string StorePath() const { return home_.File("CourioSvc.db3"); }
   std::string Log() const;

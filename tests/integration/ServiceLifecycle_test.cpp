@@ -59,6 +59,22 @@ TEST(ServiceLifecycleTest, ANormalStartAndStopLogsTheLinesInOrderAndCreatesTheSt
   EXPECT_EQ(JsonDump(tables), R"([{"name":"DriverEvent"},{"name":"InvoiceEvent"},{"name":"RemoteEvent"},{"name":"Settings"}])");
 }
 
+TEST(ServiceLifecycleTest, APausedServiceKeepsItsWorkersRunningAndStillStops) {
+  test::TServiceOnStandIns env;
+  env.StartService();
+  ASSERT_TRUE(test::WaitUntil([&] { return env.Log().find("[TCourioBackend.Start] Starting Backend") != std::string::npos; }, 20s));
+  env.Signal(SIGUSR1);  // pause: only the service thread waits
+  std::this_thread::sleep_for(200ms);
+  possim::RingInvoice(env.PosPath());
+  ASSERT_TRUE(test::WaitUntil([&] { return env.Received("POST", "/api/delivery/json").size() == 1; }, 40s))
+      << "the tracker and the uploader went on while paused\n" << env.Log();
+  env.Signal(SIGUSR2);  // continue
+  env.Signal(SIGUSR1);  // and pause again: a stop request still ends the service
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(env.StopService(), 0);
+  EXPECT_NE(env.Log().find("[TsvcCourio.NtServiceExecute] Stopping Execute"), std::string::npos);
+}
+
 TEST(ServiceLifecycleTest, WithThePosUnreachableEachAttemptIsLoggedAndSigtermStillStopsWithinASecond) {
   test::TServiceOnStandIns env;
   std::filesystem::remove(env.PosPath());  // the registry names a database that is not there
