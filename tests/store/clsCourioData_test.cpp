@@ -58,6 +58,15 @@ TEST_F(DataStoreTest, FirstStartCreatesTheFourTablesWithTheirExactStatementsAndN
   for (const char* t : {"Settings", "InvoiceEvent", "RemoteEvent", "DriverEvent"})
     EXPECT_EQ(Query(File(), std::string("SELECT count(*) FROM ") + t)[0][0], "0") << t;
   EXPECT_EQ(Query(File(), "PRAGMA journal_mode")[0][0], "wal");
+  // Lookups by invoice number and pending status use an index, not a scan.
+  auto plan = [&](const std::string& sql) {
+    std::string all;
+    for (const auto& row : Query(File(), "EXPLAIN QUERY PLAN " + sql)) all += row.back() + ";";
+    return all;
+  };
+  EXPECT_NE(plan("SELECT * FROM InvoiceEvent WHERE InvoiceNum = 5 AND EventType = 3").find("USING INDEX"), std::string::npos);
+  EXPECT_NE(plan("SELECT * FROM InvoiceEvent WHERE UploadStatus = 0 ORDER BY ID LIMIT 1").find("USING INDEX"), std::string::npos);
+  EXPECT_NE(plan("SELECT * FROM DriverEvent WHERE UploadStatus = 0 ORDER BY ID LIMIT 1").find("USING INDEX"), std::string::npos);
 }
 
 TEST_F(DataStoreTest, AFileLackingAColumnGetsItWithExistingRowsAndExtraColumnsUntouched) {
