@@ -66,12 +66,14 @@ for _ in 1 2 3; do
   sleep 2
 done
 
+# One line per invoice: the driver and the three times the cloud sent back.
 show() {
-  build/pos-sim show "$POS" "$1" | python3 -c '
-import json, sys
-r = {k.lower(): v for k, v in json.load(sys.stdin).items()}
-print("  POS:   invoice %s driver=%s to-driver=%s dispatched=%s delivered=%s" % (
-    r.get("invoicenum"), r.get("driver"), r.get("timetodrvr"), r.get("timestampdriver"), r.get("timeatcust")))'
+  local row field out="  POS:   invoice $1"
+  row=$(build/pos-sim show "$POS" "$1")
+  for field in Driver TimeToDrvr TimeStampDriver TIMEATCUST; do
+    out+=" $field=$(sed -n "s/.*\"$field\":\(\"[^\"]*\"\|null\).*/\1/p" <<<"$row" | tr -d '"')"
+  done
+  echo "$out"
 }
 
 declare -A last
