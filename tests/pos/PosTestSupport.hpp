@@ -16,25 +16,12 @@
 #include "common/implDI.hpp"
 #include "common/implLogManager.hpp"
 #include "common/implPlinthRegistry.hpp"
+#include "support/CaptureLog.hpp"
 #include "support/TestSupport.hpp"
 
 namespace courio::test {
 
-class TCapturingLogModule final : public ILogModule {
- public:
-  void Write(const std::string& text) override {
-    std::lock_guard lock(mutex_);
-    lines_.push_back(text);
-  }
-  std::vector<std::string> Lines() {
-    std::lock_guard lock(mutex_);
-    return lines_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
+using TCapturingLogModule = TCaptureLog;
 
 class PosFixture : public ::testing::Test {
  protected:
