@@ -13,6 +13,7 @@
 #include "common/Json.hpp"
 #include "store/clsCourioData.hpp"
 #include "support/TestSupport.hpp"
+#include "support/StoreSupport.hpp"
 
 namespace courio::test {
 
@@ -22,9 +23,9 @@ class TServiceOnStandIns {
     possim::InitDatabase(PosPath());
     WriteFile(home_.File("Plinth.reg"), possim::RegFileText(PosPath()));
     TCourioDataStore store(StorePath());  // the service finds its settings waiting
-    AddSetting(store, "WebService", {{"Url", cloud_.BaseURL()}});
-    AddSetting(store, "Account", {{"email_address", kSimUser}, {"password", kSimPassword}});
-    AddSetting(store, "Store", {{"id", storeId_}});
+    AddSettingsRow(store, "WebService", {{"Url", cloud_.BaseURL()}});
+    AddSettingsRow(store, "Account", {{"email_address", kSimUser}, {"password", kSimPassword}});
+    AddSettingsRow(store, "Store", {{"id", storeId_}});
   }
   ~TServiceOnStandIns() { StopService(); }
 
@@ -54,13 +55,6 @@ class TServiceOnStandIns {
   TJson Received(const std::string& method, const std::string& path);
 
  private:
-  static void AddSetting(TCourioDataStore& store, const std::string& name, TJson value) {
-    TSQLSettings row;
-    row.Name = name;
-    row.Value = std::move(value);
-    store.GetORM().Add(row);
-  }
-
   int storeId_;
   TempDir home_;
   TSimProcess cloud_;

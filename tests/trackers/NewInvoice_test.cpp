@@ -4,6 +4,7 @@
 #include "pos/PosTestSupport.hpp"
 #include "pos/implPlinthInvoices.hpp"
 #include "store/clsCourioData.hpp"
+#include "support/StoreSupport.hpp"
 
 namespace courio {
 namespace {
@@ -16,10 +17,7 @@ class NewInvoiceTest : public test::PosFixture {
     RegisterPlinthInvoices(*container);
     store_ = std::make_shared<TCourioDataStore>(storeDir_.File("CourioSvc.db3"));
     container->AddInstance<ICourioDataStore>(store_);
-    TSQLSettings storeRow;
-    storeRow.Name = "Store";
-    storeRow.Value = {{"id", 17}};
-    store_->GetORM().Add(storeRow);
+    test::AddSettingsRow(*store_, "Store", {{"id", 17}});
   }
   void TearDown() override {
     SetClockForTesting(nullptr);

@@ -18,6 +18,7 @@
 #include "common/intfRestClient.hpp"
 #include "store/clsCourioData.hpp"
 #include "support/TestSupport.hpp"
+#include "support/StoreSupport.hpp"
 #include "trackers/RemoteChangesTestCloud.hpp"
 #include "trackers/implCourioEventTrackerRemoteChanges.hpp"
 
@@ -52,12 +53,7 @@ class RemoteChangesOnPosTest : public ::testing::Test {
     SetClockForTesting(nullptr);
   }
 
-  void SharedRow(const std::string& name, TJson value) {
-    TSQLSettings row;
-    row.Name = name;
-    row.Value = std::move(value);
-    store_->GetORM().Add(row);
-  }
+  void SharedRow(const std::string& name, TJson value) { test::AddSettingsRow(*store_, name, std::move(value)); }
   // The columns the tracker writes, read back through ODBC.
   TJson InvoiceRow(int invoice) {
     IDBManagerPtr db;

@@ -11,6 +11,7 @@
 #include "store/clsCourioData.hpp"
 #include "support/FakeDBManager.hpp"
 #include "support/TestSupport.hpp"
+#include "support/StoreSupport.hpp"
 #include "trackers/RemoteChangesTestCloud.hpp"
 #include "trackers/implCourioEventTrackerRemoteChanges.hpp"
 
@@ -93,12 +94,7 @@ class RemoteChangesTest : public ::testing::Test {
     SetClockForTesting(nullptr);
   }
 
-  void SharedRow(const std::string& name, TJson value) {
-    TSQLSettings row;
-    row.Name = name;
-    row.Value = std::move(value);
-    store_->GetORM().Add(row);
-  }
+  void SharedRow(const std::string& name, TJson value) { test::AddSettingsRow(*store_, name, std::move(value)); }
   void Advance(double seconds) { now_ = now_ + seconds / 86400; }
   std::unique_ptr<TCourioEventTrackerRemoteChanges> MakeTracker() {
     auto t = std::make_unique<TCourioEventTrackerRemoteChanges>();

@@ -12,6 +12,7 @@
 #include "common/intfRestClient.hpp"
 #include "store/clsCourioData.hpp"
 #include "support/TestSupport.hpp"
+#include "support/StoreSupport.hpp"
 
 namespace courio {
 namespace {
@@ -53,12 +54,7 @@ class UploaderTest : public ::testing::Test {
     SetClockForTesting(nullptr);
   }
 
-  void AddSetting(const std::string& name, const TJson& value) {
-    TSQLSettings row;
-    row.Name = name;
-    row.Value = value;
-    store_->GetORM().Add(row);
-  }
+  void AddSetting(const std::string& name, const TJson& value) { test::AddSettingsRow(*store_, name, value); }
   // The shared rows that point the uploader at `url` with the simulator's account and store 7.
   void Configure(const std::string& url) {
     AddSetting("WebService", {{"Url", url}});
