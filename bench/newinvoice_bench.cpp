@@ -17,12 +17,12 @@
 #include <string>
 
 #include "PosShop.hpp"
-#include "common/LogFacility.hpp"
-#include "common/clsDIFactory.hpp"
-#include "common/implDBManagerPlinth.hpp"
-#include "common/implDI.hpp"
-#include "common/implLogManager.hpp"
-#include "common/implPlinthRegistry.hpp"
+#include "common/log/LogFacility.hpp"
+#include "common/di/clsDIFactory.hpp"
+#include "common/posdb/implDBManagerPlinth.hpp"
+#include "common/di/implDI.hpp"
+#include "common/log/implLogManager.hpp"
+#include "common/registry/implPlinthRegistry.hpp"
 #include "pos/implPlinthInvoices.hpp"
 #include "store/clsCourioData.hpp"
 #include "trackers/implCourioEventTrackerNewInvoice.hpp"

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "PosShop.hpp"
-#include "common/implDBManagerPlinth.hpp"
+#include "common/posdb/implDBManagerPlinth.hpp"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "common/StrUtils.hpp"
+#include "common/util/StrUtils.hpp"
 
 namespace courio {
 

@@ -4,10 +4,10 @@
 #include <stdexcept>
 
 #include "cloud/PasswordHash.hpp"
-#include "common/Json.hpp"
-#include "common/URLPath.hpp"
-#include "common/clsDIFactory.hpp"
-#include "common/intfDI.hpp"
+#include "common/util/Json.hpp"
+#include "common/rest/URLPath.hpp"
+#include "common/di/clsDIFactory.hpp"
+#include "common/di/intfDI.hpp"
 
 namespace courio {
 namespace {

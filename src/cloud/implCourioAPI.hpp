@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cloud/intfCourioAPI.hpp"
-#include "common/LogFacility.hpp"
+#include "common/log/LogFacility.hpp"
 
 namespace courio {
 

@@ -15,9 +15,9 @@
 #include <memory>
 #include <string>
 
-#include "common/DateTime.hpp"
-#include "common/intfInterface.hpp"
-#include "common/intfRestClient.hpp"
+#include "common/util/DateTime.hpp"
+#include "common/di/intfInterface.hpp"
+#include "common/rest/intfRestClient.hpp"
 
 namespace courio {
 

@@ -3,10 +3,10 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "common/LogFacility.hpp"
-#include "common/StrUtils.hpp"
-#include "common/clsDIFactory.hpp"
-#include "common/intfLogManager.hpp"
+#include "common/log/LogFacility.hpp"
+#include "common/util/StrUtils.hpp"
+#include "common/di/clsDIFactory.hpp"
+#include "common/log/intfLogManager.hpp"
 
 namespace courio {
 namespace {

@@ -2,7 +2,7 @@
 // TPlinthInvoices: three POS queries per document, no cache. Used by one
 // tracker thread; no lock.
 
-#include "common/intfDI.hpp"
+#include "common/di/intfDI.hpp"
 #include "pos/intfPlinthInvoices.hpp"
 
 namespace courio {

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "common/Json.hpp"
-#include "common/intfDBManager.hpp"
-#include "common/intfInterface.hpp"
+#include "common/util/Json.hpp"
+#include "common/posdb/intfDBManager.hpp"
+#include "common/di/intfInterface.hpp"
 
 namespace courio {
 

@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "common/StrUtils.hpp"
+#include "common/util/StrUtils.hpp"
 
 namespace courio {
 namespace {

@@ -5,13 +5,13 @@
 #include <filesystem>
 #include <memory>
 
-#include "common/HomeFolder.hpp"
-#include "common/implDI.hpp"
-#include "common/implLogManager.hpp"
+#include "common/util/HomeFolder.hpp"
+#include "common/di/implDI.hpp"
+#include "common/log/implLogManager.hpp"
 #include "cloud/intfCourioAPI.hpp"
-#include "common/implDBManagerPlinth.hpp"
-#include "common/implPlinthRegistry.hpp"
-#include "common/intfRestClient.hpp"
+#include "common/posdb/implDBManagerPlinth.hpp"
+#include "common/registry/implPlinthRegistry.hpp"
+#include "common/rest/intfRestClient.hpp"
 #include "pos/implPlinthInvoices.hpp"
 #include "service/implCourioBackend.hpp"
 #include "trackers/implCourioEventTrackerNewInvoice.hpp"

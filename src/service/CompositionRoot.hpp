@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "common/LogFacility.hpp"
-#include "common/intfDI.hpp"
+#include "common/log/LogFacility.hpp"
+#include "common/di/intfDI.hpp"
 
 namespace courio {
 

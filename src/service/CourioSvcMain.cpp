@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <thread>
 
-#include "common/Errors.hpp"
-#include "common/HomeFolder.hpp"
-#include "common/LogFacility.hpp"
-#include "common/intfDI.hpp"
+#include "common/util/Errors.hpp"
+#include "common/util/HomeFolder.hpp"
+#include "common/log/LogFacility.hpp"
+#include "common/di/intfDI.hpp"
 #include "service/CommandLine.hpp"
 #include "service/CompositionRoot.hpp"
 #include "service/ServiceControl.hpp"

@@ -2,9 +2,9 @@
 
 #include <chrono>
 
-#include "common/Errors.hpp"
-#include "common/LogFacility.hpp"
-#include "common/clsDIFactory.hpp"
+#include "common/util/Errors.hpp"
+#include "common/log/LogFacility.hpp"
+#include "common/di/clsDIFactory.hpp"
 #include "service/ServiceControl.hpp"
 
 namespace courio {

@@ -8,8 +8,8 @@
 
 #include <vector>
 
-#include "common/intfDBManager.hpp"
-#include "common/intfDI.hpp"
+#include "common/posdb/intfDBManager.hpp"
+#include "common/di/intfDI.hpp"
 #include "service/intfCourioBackend.hpp"
 #include "store/intfCourioDataStore.hpp"
 #include "trackers/intfCourioEventTracker.hpp"

@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "common/intfInterface.hpp"
+#include "common/di/intfInterface.hpp"
 
 namespace courio {
 

@@ -5,7 +5,7 @@
 #include <variant>
 #include <vector>
 
-#include "common/StrUtils.hpp"
+#include "common/util/StrUtils.hpp"
 
 namespace courio {
 namespace {

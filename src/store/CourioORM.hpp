@@ -8,7 +8,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "common/Format.hpp"
+#include "common/util/Format.hpp"
 #include "store/CourioRecords.hpp"
 #include "store/SQLiteDatabase.hpp"
 

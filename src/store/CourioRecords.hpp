@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "common/DateTime.hpp"
-#include "common/Json.hpp"
+#include "common/util/DateTime.hpp"
+#include "common/util/Json.hpp"
 
 namespace courio {
 

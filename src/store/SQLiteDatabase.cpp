@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "common/DateTime.hpp"
-#include "common/Json.hpp"
+#include "common/util/DateTime.hpp"
+#include "common/util/Json.hpp"
 
 namespace courio {
 namespace {

@@ -1,7 +1,7 @@
 #include "store/clsCourioData.hpp"
 
-#include "common/HomeFolder.hpp"
-#include "common/clsDIFactory.hpp"
+#include "common/util/HomeFolder.hpp"
+#include "common/di/clsDIFactory.hpp"
 
 namespace courio {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "common/intfDI.hpp"
+#include "common/di/intfDI.hpp"
 #include "store/intfCourioDataStore.hpp"
 
 namespace courio {

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "common/intfInterface.hpp"
+#include "common/di/intfInterface.hpp"
 #include "store/CourioORM.hpp"
 #include "store/SQLiteDatabase.hpp"
 

@@ -1,8 +1,8 @@
 #include "trackers/CourioEventTracker.hpp"
 
-#include "common/Errors.hpp"
-#include "common/LogFacility.hpp"
-#include "common/intfDI.hpp"
+#include "common/util/Errors.hpp"
+#include "common/log/LogFacility.hpp"
+#include "common/di/intfDI.hpp"
 
 namespace courio {
 

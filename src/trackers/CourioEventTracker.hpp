@@ -16,10 +16,10 @@
 
 #include <string>
 
-#include "common/ErrorFolder.hpp"
-#include "common/Json.hpp"
-#include "common/PlinthThread.hpp"
-#include "common/intfDBManager.hpp"
+#include "common/log/ErrorFolder.hpp"
+#include "common/util/Json.hpp"
+#include "common/thread/PlinthThread.hpp"
+#include "common/posdb/intfDBManager.hpp"
 #include "store/intfCourioDataStore.hpp"
 #include "trackers/intfCourioEventTracker.hpp"
 

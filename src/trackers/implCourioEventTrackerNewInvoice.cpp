@@ -1,7 +1,7 @@
 #include "trackers/implCourioEventTrackerNewInvoice.hpp"
 
-#include "common/Errors.hpp"
-#include "common/clsDIFactory.hpp"
+#include "common/util/Errors.hpp"
+#include "common/di/clsDIFactory.hpp"
 
 namespace courio {
 

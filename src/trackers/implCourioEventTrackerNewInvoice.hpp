@@ -2,7 +2,7 @@
 // The new-invoice tracker: every delivery invoice (TransType 3) numbered above
 // "LastInvoice" becomes an InvoiceEvent of type 1 carrying its order document.
 
-#include "common/intfDI.hpp"
+#include "common/di/intfDI.hpp"
 #include "pos/intfPlinthInvoices.hpp"
 #include "trackers/CourioEventTracker.hpp"
 

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "cloud/intfCourioAPI.hpp"
-#include "common/Errors.hpp"
-#include "common/LogFacility.hpp"
-#include "common/StrUtils.hpp"
-#include "common/intfRestClient.hpp"
+#include "common/util/Errors.hpp"
+#include "common/log/LogFacility.hpp"
+#include "common/util/StrUtils.hpp"
+#include "common/rest/intfRestClient.hpp"
 
 namespace courio {
 

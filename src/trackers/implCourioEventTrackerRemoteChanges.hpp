@@ -25,7 +25,7 @@
 
 #include <string>
 
-#include "common/intfDI.hpp"
+#include "common/di/intfDI.hpp"
 #include "trackers/CourioEventTracker.hpp"
 
 namespace courio {

@@ -6,11 +6,11 @@
 #include <stdexcept>
 
 #include "cloud/intfCourioAPI.hpp"
-#include "common/Errors.hpp"
-#include "common/Json.hpp"
-#include "common/LogFacility.hpp"
-#include "common/intfLogManager.hpp"
-#include "common/intfRestClient.hpp"
+#include "common/util/Errors.hpp"
+#include "common/util/Json.hpp"
+#include "common/log/LogFacility.hpp"
+#include "common/log/intfLogManager.hpp"
+#include "common/rest/intfRestClient.hpp"
 
 namespace courio {
 namespace {

@@ -24,9 +24,9 @@
 #include <cstdint>
 #include <string>
 
-#include "common/ErrorFolder.hpp"
-#include "common/PlinthThread.hpp"
-#include "common/intfDI.hpp"
+#include "common/log/ErrorFolder.hpp"
+#include "common/thread/PlinthThread.hpp"
+#include "common/di/intfDI.hpp"
 #include "store/intfCourioDataStore.hpp"
 #include "uploader/intfCourioEventUploader.hpp"
 

@@ -6,10 +6,10 @@
 #include <thread>
 
 #include "CloudTestSupport.hpp"
-#include "common/RestClientCurl.hpp"
-#include "common/DateTime.hpp"
-#include "common/StrUtils.hpp"
-#include "common/URLPath.hpp"
+#include "common/rest/RestClientCurl.hpp"
+#include "common/util/DateTime.hpp"
+#include "common/util/StrUtils.hpp"
+#include "common/rest/URLPath.hpp"
 
 namespace courio {
 namespace {

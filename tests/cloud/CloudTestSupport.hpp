@@ -25,9 +25,9 @@
 #include <thread>
 #include <vector>
 
-#include "common/Json.hpp"
-#include "common/LogFacility.hpp"
-#include "common/implLogManager.hpp"
+#include "common/util/Json.hpp"
+#include "common/log/LogFacility.hpp"
+#include "common/log/implLogManager.hpp"
 #include "support/CaptureLog.hpp"
 
 extern char** environ;

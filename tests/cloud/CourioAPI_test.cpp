@@ -7,8 +7,8 @@
 
 #include "CloudTestSupport.hpp"
 #include "cloud/PasswordHash.hpp"
-#include "common/RestClientCurl.hpp"
-#include "common/implDI.hpp"
+#include "common/rest/RestClientCurl.hpp"
+#include "common/di/implDI.hpp"
 
 namespace courio {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "PosShop.hpp"
 #include "cloud/CloudTestSupport.hpp"
-#include "common/Json.hpp"
+#include "common/util/Json.hpp"
 #include "store/clsCourioData.hpp"
 #include "support/TestSupport.hpp"
 #include "support/StoreSupport.hpp"

@@ -8,8 +8,8 @@
 #include <algorithm>
 
 #include "PosTestSupport.hpp"
-#include "common/Json.hpp"
-#include "common/StrUtils.hpp"
+#include "common/util/Json.hpp"
+#include "common/util/StrUtils.hpp"
 
 namespace courio::test {
 namespace {

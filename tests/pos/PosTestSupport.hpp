@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "PosShop.hpp"
-#include "common/clsDIFactory.hpp"
-#include "common/implDBManagerPlinth.hpp"
-#include "common/implDI.hpp"
-#include "common/implLogManager.hpp"
-#include "common/implPlinthRegistry.hpp"
+#include "common/di/clsDIFactory.hpp"
+#include "common/posdb/implDBManagerPlinth.hpp"
+#include "common/di/implDI.hpp"
+#include "common/log/implLogManager.hpp"
+#include "common/registry/implPlinthRegistry.hpp"
 #include "support/CaptureLog.hpp"
 #include "support/TestSupport.hpp"
 

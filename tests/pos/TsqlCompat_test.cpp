@@ -8,9 +8,9 @@
 #include <regex>
 
 #include "PosTestSupport.hpp"
-#include "common/DateTime.hpp"
-#include "common/Json.hpp"
-#include "common/StrUtils.hpp"
+#include "common/util/DateTime.hpp"
+#include "common/util/Json.hpp"
+#include "common/util/StrUtils.hpp"
 
 namespace courio::test {
 namespace {

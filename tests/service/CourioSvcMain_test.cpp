@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "common/StrUtils.hpp"
-#include "common/implDI.hpp"
+#include "common/util/StrUtils.hpp"
+#include "common/di/implDI.hpp"
 #include "service/CommandLine.hpp"
 #include "service/CourioSvcMain.hpp"
 #include "service/ServiceControl.hpp"

@@ -4,9 +4,9 @@
 
 #include <mutex>
 
-#include "common/LogFacility.hpp"
-#include "common/clsDIFactory.hpp"
-#include "common/implDI.hpp"
+#include "common/log/LogFacility.hpp"
+#include "common/di/clsDIFactory.hpp"
+#include "common/di/implDI.hpp"
 #include "service/ServiceControl.hpp"
 #include "store/clsCourioData.hpp"
 #include "support/FakeDBManager.hpp"

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <thread>
 
-#include "common/Json.hpp"
+#include "common/util/Json.hpp"
 #include "support/TestSupport.hpp"
 
 namespace courio {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/implLogManager.hpp"
+#include "common/log/implLogManager.hpp"
 
 namespace courio::test {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "common/intfDBManager.hpp"
+#include "common/posdb/intfDBManager.hpp"
 
 namespace courio::test {
 

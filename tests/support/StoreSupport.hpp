@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "common/Json.hpp"
+#include "common/util/Json.hpp"
 #include "store/intfCourioDataStore.hpp"
 
 namespace courio::test {

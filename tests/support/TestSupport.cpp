@@ -16,7 +16,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "common/LogFacility.hpp"
+#include "common/log/LogFacility.hpp"
 
 namespace fs = std::filesystem;
 

@@ -5,8 +5,8 @@
 #include <atomic>
 #include <functional>
 
-#include "common/clsDIFactory.hpp"
-#include "common/implDI.hpp"
+#include "common/di/clsDIFactory.hpp"
+#include "common/di/implDI.hpp"
 #include "store/clsCourioData.hpp"
 #include "support/FakeDBManager.hpp"
 #include "support/TestSupport.hpp"

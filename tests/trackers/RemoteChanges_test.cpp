@@ -4,10 +4,10 @@
 #include <functional>
 
 #include "cloud/intfCourioAPI.hpp"
-#include "common/StrUtils.hpp"
-#include "common/clsDIFactory.hpp"
-#include "common/implDI.hpp"
-#include "common/intfRestClient.hpp"
+#include "common/util/StrUtils.hpp"
+#include "common/di/clsDIFactory.hpp"
+#include "common/di/implDI.hpp"
+#include "common/rest/intfRestClient.hpp"
 #include "store/clsCourioData.hpp"
 #include "support/FakeDBManager.hpp"
 #include "support/TestSupport.hpp"

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <stdexcept>
 
-#include "common/StrUtils.hpp"
+#include "common/util/StrUtils.hpp"
 
 namespace courio::sim {
 namespace {

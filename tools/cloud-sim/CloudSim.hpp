@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "common/DateTime.hpp"
-#include "common/Json.hpp"
+#include "common/util/DateTime.hpp"
+#include "common/util/Json.hpp"
 
 namespace httplib {
 class Server;

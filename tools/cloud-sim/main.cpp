@@ -16,7 +16,7 @@
 #include <string>
 
 #include "CloudSim.hpp"
-#include "common/StrUtils.hpp"
+#include "common/util/StrUtils.hpp"
 
 namespace {
 

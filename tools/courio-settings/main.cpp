@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "common/HomeFolder.hpp"
-#include "common/Json.hpp"
+#include "common/util/HomeFolder.hpp"
+#include "common/util/Json.hpp"
 #include "store/clsCourioData.hpp"
 
 namespace {

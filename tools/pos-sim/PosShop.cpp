@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "common/DateTime.hpp"
-#include "common/Json.hpp"
+#include "common/util/DateTime.hpp"
+#include "common/util/Json.hpp"
 
 namespace possim {
 namespace {
