@@ -83,7 +83,8 @@ class TCloudSim {
   };
   using Handler = void (TCloudSim::*)(const httplib::Request&, httplib::Response&);
 
-  void Routes();
+  void Routes();         // the API (CloudSim.cpp)
+  void ControlRoutes();  // the control API under /_sim/ (ControlApi.cpp)
   void Api(const char* method, const char* pattern, Handler handler);
   void Record(const httplib::Request& req);
   bool ApplyFailure(const httplib::Request& req, httplib::Response& res);
