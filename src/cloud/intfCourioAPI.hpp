@@ -1,4 +1,8 @@
 #pragma once
+// Folder cloud: the cloud API operations and the password hash.
+// May use: common (rest for the transport). Dependencies point downward only:
+// service -> trackers, uploader, actions, console -> pos, store, cloud -> common.
+//
 // ICourioAPI: the typed operations of the Courio cloud API. Each operation is
 // one request through the IRestClient handed over with SetRestClient.
 //

@@ -1,4 +1,8 @@
 #pragma once
+// Folder pos: the POS data adapters: the order document built from an invoice.
+// May use: common (posdb for the statements). Dependencies point downward only:
+// service -> trackers, uploader, actions, console -> pos, store, cloud -> common.
+//
 // Builds the order document (the JSON the cloud's order-creation call takes)
 // for one POS invoice, from the invoice row, its line items and its customer.
 

@@ -1,4 +1,9 @@
 #pragma once
+// Folder service: the process entry, the service host, the backend and the composition root.
+// May use: everything below it: trackers, uploader, pos, store, cloud, common. Dependencies point
+// downward only:
+// service -> trackers, uploader, actions, console -> pos, store, cloud -> common.
+//
 // The backend: builds, starts, stops and releases every working component.
 
 #include <memory>

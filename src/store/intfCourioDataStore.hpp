@@ -1,4 +1,9 @@
 #pragma once
+// Folder store: the local SQLite store: settings and event tables, their record types and the ORM-
+// like access.
+// May use: common. Dependencies point downward only:
+// service -> trackers, uploader, actions, console -> pos, store, cloud -> common.
+//
 // The single local store: the record layer for the four tables and the raw
 // connection (with its lock) for the admin console.
 

@@ -1,4 +1,8 @@
 #pragma once
+// Folder trackers: the tracker framework and the trackers.
+// May use: pos, store, cloud, common. Dependencies point downward only:
+// service -> trackers, uploader, actions, console -> pos, store, cloud -> common.
+//
 // A periodic watcher of one source (a POS table or the cloud), with its own
 // worker thread, settings row and POS connection.
 

@@ -1,4 +1,8 @@
 #pragma once
+// Folder uploader: the event uploader.
+// May use: store, cloud, common. Dependencies point downward only:
+// service -> trackers, uploader, actions, console -> pos, store, cloud -> common.
+//
 // Sends pending invoice and driver events to the cloud.
 
 #include <memory>

@@ -1,4 +1,9 @@
 #pragma once
+// Folder common/di: the dependency-injection container, the interface base, generic factories and
+// the debug channel.
+// May use: common/util. Dependencies point downward only:
+// service -> trackers, uploader, actions, console -> pos, store, cloud -> common.
+//
 // The dependency-injection container: factories and shared instances found by
 // interface id (and optionally a name). Operations keep their classic names;
 // the template front supplies the id and the type together, e.g.

@@ -1,4 +1,9 @@
 #pragma once
+// Folder common/log: the log facility (file, rotation, archives), the log manager and its modules,
+// secret masking, and the folding of repeated error lines.
+// May use: common/di, common/util. Dependencies point downward only:
+// service -> trackers, uploader, actions, console -> pos, store, cloud -> common.
+//
 // The log facility: one text file per host in the home folder, shared by all
 // threads. Line layout: "yyyymmdd hhnnssCC" (CC = milliseconds / 16), the
 // 7-character level tag, the text, CR LF. Every line is written through at

@@ -1,4 +1,10 @@
 #pragma once
+// Folder common/posdb: the POS database manager on ODBC: connection and reconnection, statements
+// and result sets, results as JSON, connection-string translation and the SQLite-only statement
+// rewrite.
+// May use: common/registry, common/di, common/log, common/util. Dependencies point downward only:
+// service -> trackers, uploader, actions, console -> pos, store, cloud -> common.
+//
 // Access to the point-of-sale database: one connection per manager, SQL text
 // sent as given (no bound parameters), result sets handed out positioned on
 // their first row, results as JSON text, and quoted date/time literals.

@@ -1,4 +1,8 @@
 #pragma once
+// Folder common/registry: the POS registry settings, read from a REGEDIT export file.
+// May use: common/di, common/log, common/util. Dependencies point downward only:
+// service -> trackers, uploader, actions, console -> pos, store, cloud -> common.
+//
 // Read-only access to the POS installation's registry values (its connection
 // string and a few other facts). Every call reads afresh; no shared state, so
 // readers can be used from any thread.

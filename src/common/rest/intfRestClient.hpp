@@ -1,4 +1,8 @@
 #pragma once
+// Folder common/rest: the REST transport on libcurl and URL building.
+// May use: common/di, common/log, common/util. Dependencies point downward only:
+// service -> trackers, uploader, actions, console -> pos, store, cloud -> common.
+//
 // IRestClient: one HTTP(S) request at a time against the cloud. The owner
 // configures the base URL, credentials and (optionally) content type, time-out
 // and extra headers, then calls Get or Post with a resource path.

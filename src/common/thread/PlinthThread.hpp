@@ -1,4 +1,8 @@
 #pragma once
+// Folder common/thread: the worker threads every periodic component runs on.
+// May use: common/log. Dependencies point downward only:
+// service -> trackers, uploader, actions, console -> pos, store, cloud -> common.
+//
 // Worker threads. A TPlinthTaskThread calls its owner's work handler over and
 // over, pausing 100 ms after each call, until it is stopped. It is created
 // suspended; Start resumes it; Stop asks it to end and returns at once (and

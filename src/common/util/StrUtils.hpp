@@ -1,4 +1,10 @@
 #pragma once
+// Folder common/util: text, format, JSON and date-time helpers, the home folder and the exception
+// types.
+// May use: nothing else of ours (the standard library and nlohmann/json only). Dependencies point
+// downward only:
+// service -> trackers, uploader, actions, console -> pos, store, cloud -> common.
+//
 // Small text helpers shared by every subsystem.
 
 #include <cstdint>
