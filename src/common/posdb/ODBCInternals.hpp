@@ -34,13 +34,13 @@ enum class TKind { Text, Bool, Int, Float, Date, Time, TimeText, DateTime, DateT
 // The kind of value an ODBC column type holds.
 TKind KindOf(SQLSMALLINT type);
 
-struct TColumn {
+struct TResultColumn {
   std::string name;
   std::string jsonName;  // "name": already escaped, with quotes and colon
   TKind kind = TKind::Other;
 };
 
-struct TCell {
+struct TResultCell {
   bool null = true;
   std::string text;  // text kinds and bytes
   long long i = 0;   // Int, Bool
@@ -107,10 +107,10 @@ class TODBCQuery final : public IDBQuery {
 
  private:
   size_t Index(const std::string& field) const;
-  const TCell& Cell(const std::string& field) const;
-  void ReadText(SQLUSMALLINT col, SQLSMALLINT ctype, TCell& c);
+  const TResultCell& Cell(const std::string& field) const;
+  void ReadText(SQLUSMALLINT col, SQLSMALLINT ctype, TResultCell& c);
   // Text as UTF-16 from the driver (independent of the process locale), kept as UTF-8.
-  void ReadWideText(SQLUSMALLINT col, TCell& c);
+  void ReadWideText(SQLUSMALLINT col, TResultCell& c);
   template <class T>
   bool ReadFixed(SQLUSMALLINT col, SQLSMALLINT ctype, T& value);
   void ReadCell(size_t index);
@@ -118,8 +118,8 @@ class TODBCQuery final : public IDBQuery {
   TDBManagerODBC::Impl* owner_;
   SQLHSTMT stmt_;
   bool wide_;
-  std::vector<TColumn> columns_;
-  std::vector<TCell> cells_;
+  std::vector<TResultColumn> columns_;
+  std::vector<TResultCell> cells_;
   bool eof_ = true;
 };
 

@@ -101,7 +101,7 @@ void TODBCQuery::Describe() {
     if (!SQL_SUCCEEDED(SQLDescribeCol(stmt_, static_cast<SQLUSMALLINT>(i), name, sizeof name, &nameLen, &type, &size,
                                       &digits, &nullable)))
       throw DiagError(SQL_HANDLE_STMT, stmt_, "Cannot describe a result column");
-    TColumn& c = columns_[static_cast<size_t>(i - 1)];
+    TResultColumn& c = columns_[static_cast<size_t>(i - 1)];
     c.name.assign(reinterpret_cast<char*>(name),
                   static_cast<size_t>(std::clamp<int>(nameLen, 0, static_cast<int>(sizeof name) - 1)));
     c.kind = KindOf(type);
@@ -144,7 +144,7 @@ bool TODBCQuery::IsNull(const std::string& field) const { return Cell(field).nul
 
 std::string TODBCQuery::AsString(const std::string& field) const {
   size_t i = Index(field);
-  const TCell& c = cells_[i];
+  const TResultCell& c = cells_[i];
   if (c.null) return "";
   switch (columns_[i].kind) {
     case TKind::Bool:
@@ -166,7 +166,7 @@ std::string TODBCQuery::AsString(const std::string& field) const {
 
 long long TODBCQuery::AsInteger(const std::string& field) const {
   size_t i = Index(field);
-  const TCell& c = cells_[i];
+  const TResultCell& c = cells_[i];
   if (c.null) return 0;
   switch (columns_[i].kind) {
     case TKind::Bool:
@@ -188,7 +188,7 @@ long long TODBCQuery::AsInteger(const std::string& field) const {
 
 double TODBCQuery::AsFloat(const std::string& field) const {
   size_t i = Index(field);
-  const TCell& c = cells_[i];
+  const TResultCell& c = cells_[i];
   if (c.null) return 0;
   switch (columns_[i].kind) {
     case TKind::Bool:
@@ -213,7 +213,7 @@ double TODBCQuery::AsFloat(const std::string& field) const {
 
 TDateTime TODBCQuery::AsDateTime(const std::string& field) const {
   size_t i = Index(field);
-  const TCell& c = cells_[i];
+  const TResultCell& c = cells_[i];
   if (c.null) return 0;
   switch (columns_[i].kind) {
     case TKind::Date:
@@ -252,9 +252,9 @@ size_t TODBCQuery::Index(const std::string& field) const {
   throw EDBError("Field '" + field + "' not found");
 }
 
-const TCell& TODBCQuery::Cell(const std::string& field) const { return cells_[Index(field)]; }
+const TResultCell& TODBCQuery::Cell(const std::string& field) const { return cells_[Index(field)]; }
 
-void TODBCQuery::ReadText(SQLUSMALLINT col, SQLSMALLINT ctype, TCell& c) {
+void TODBCQuery::ReadText(SQLUSMALLINT col, SQLSMALLINT ctype, TResultCell& c) {
   c.text.clear();
   char buf[8192];
   const size_t room = ctype == SQL_C_CHAR ? sizeof buf - 1 : sizeof buf;
@@ -275,7 +275,7 @@ void TODBCQuery::ReadText(SQLUSMALLINT col, SQLSMALLINT ctype, TCell& c) {
 }
 
 // Text as UTF-16 from the driver (independent of the process locale), kept as UTF-8.
-void TODBCQuery::ReadWideText(SQLUSMALLINT col, TCell& c) {
+void TODBCQuery::ReadWideText(SQLUSMALLINT col, TResultCell& c) {
   std::u16string wide;
   SQLWCHAR buf[4096];
   const size_t room = sizeof buf - sizeof(SQLWCHAR);
@@ -305,7 +305,7 @@ bool TODBCQuery::ReadFixed(SQLUSMALLINT col, SQLSMALLINT ctype, T& value) {
 }
 
 void TODBCQuery::ReadCell(size_t index) {
-  TCell& c = cells_[index];
+  TResultCell& c = cells_[index];
   c.null = true;
   const auto col = static_cast<SQLUSMALLINT>(index + 1);
   switch (columns_[index].kind) {

@@ -145,7 +145,7 @@ std::string TODBCQuery::ToJson() {
 }
 
 void TODBCQuery::AppendJsonValue(std::string& out, size_t i) const {
-  const TCell& c = cells_[i];
+  const TResultCell& c = cells_[i];
   if (c.null) {
     out += "null";
     return;
