@@ -23,6 +23,8 @@ struct TOption {
 const TOption kOptions[] = {
     {"home", &TCommandLine::home},
     {"systemd-dir", &TCommandLine::systemdDir},
+    {"http-port", &TCommandLine::httpPort},
+    {"http-bind", &TCommandLine::httpBind},
 };
 
 // Splits "-word:value", "/word=value", "--option=value" into name and value.
@@ -98,7 +100,11 @@ std::string UsageText() {
          "Options:\n"
          "  --home DIR         home folder (default: $COURIO_HOME, else the executable's folder)\n"
          "  --systemd-dir DIR  where install/uninstall put the unit (default: $COURIO_SYSTEMD_DIR,\n"
-         "                     else /etc/systemd/system)\n";
+         "                     else /etc/systemd/system)\n"
+         "  --http-port N      admin console port (default: $COURIO_HTTP_PORT, else 9889; 0: any free port)\n"
+         "  --http-bind ADDR   admin console address (default: $COURIO_HTTP_BIND, else all addresses)\n"
+         "\n"
+         "The admin console (http://HOST:9889/admin) asks for $COURIO_ADMIN_AUTH (user:password).\n";
 }
 
 }  // namespace courio

@@ -14,6 +14,8 @@ struct TCommandLine {
   std::string commandValue;          // the value after ":"/"="
   std::string home;                  // --home
   std::string systemdDir;            // --systemd-dir (install/uninstall)
+  std::string httpPort;              // --http-port (admin console)
+  std::string httpBind;              // --http-bind (admin console)
 };
 
 // Parses argv[1..]. Throws std::invalid_argument with a short reason for an

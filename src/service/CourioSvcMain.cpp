@@ -12,6 +12,8 @@
 #include "common/util/HomeFolder.hpp"
 #include "common/log/LogFacility.hpp"
 #include "common/di/intfDI.hpp"
+#include "console/ConsoleConfig.hpp"
+#include "console/ConsoleFiles.hpp"
 #include "service/CommandLine.hpp"
 #include "service/CompositionRoot.hpp"
 #include "service/ServiceControl.hpp"
@@ -159,6 +161,7 @@ int CourioSvcMain(const std::vector<std::string>& args) {
   TCommandLine cl;
   try {
     cl = ParseCommandLine(args);
+    SetConsoleEndpoint(cl.httpPort, cl.httpBind);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "CourioSvc: %s\n\n%s", e.what(), UsageText().c_str());
     return 2;
@@ -185,13 +188,15 @@ int CourioSvcMain(const std::vector<std::string>& args) {
       status = RunService();
       break;
     case TCommand::Install:
-      status = InstallUnit(ResolveUnitTarget(cl.systemdDir), ExecutablePath(), HomeFolder());
+      status = InstallConsoleFiles(ExecutableFolder(), HomeFolder());
+      if (status == 0) status = InstallUnit(ResolveUnitTarget(cl.systemdDir), ExecutablePath(), HomeFolder());
       break;
     case TCommand::Uninstall:
       status = UninstallUnit(ResolveUnitTarget(cl.systemdDir));
       break;
     case TCommand::Reinstall:
       status = UninstallUnit(ResolveUnitTarget(cl.systemdDir));
+      if (status == 0) status = InstallConsoleFiles(ExecutableFolder(), HomeFolder());
       if (status == 0) status = InstallUnit(ResolveUnitTarget(cl.systemdDir), ExecutablePath(), HomeFolder());
       break;
     case TCommand::Start: status = ControlService("start"); break;

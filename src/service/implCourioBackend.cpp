@@ -5,6 +5,7 @@
 #include "common/util/Errors.hpp"
 #include "common/log/LogFacility.hpp"
 #include "common/di/clsDIFactory.hpp"
+#include "console/implCourioHTTP.hpp"
 #include "service/ServiceControl.hpp"
 
 namespace courio {
@@ -70,16 +71,22 @@ void TCourioBackend::Initialise() {
 
   // The uploader is not guarded: a failure ends the service's start.
   if (PlinthDI().CreateInstance(Uploader)) Uploader->Initialise();
+
+  LogInfo("[TCourioBackend.Initialise] Create HTTP Server");
+  HTTP = std::make_shared<TCourioHTTP>();  // listens from here on
+  HTTP->Initialise(DataStore);
 }
 
 void TCourioBackend::Start() {
   LogInfo("[TCourioBackend.Start] Starting Backend");
   for (const auto& tracker : Trackers_) tracker->Start();
   if (Uploader) Uploader->Start();
+  if (HTTP) HTTP->Start();
 }
 
 void TCourioBackend::Stop() {
   if (Uploader) Uploader->Stop();
+  if (HTTP) HTTP->Stop();
   LogInfo("[TCourioBackend.Stop] Stopping Backend");
   for (const auto& tracker : Trackers_) tracker->Stop();
 }
@@ -88,6 +95,8 @@ void TCourioBackend::Finalise() {
   LogInfo("[TCourioBackend.Finalise] Finalising Backend");
   LogInfo("[TCourioBackend.Finalise] Finalising Trackers");
   for (const auto& tracker : Trackers_) tracker->Finalise();
+  LogInfo("[TCourioBackend.Finalise] Finalising HTTP Server");
+  HTTP.reset();
   if (Uploader) Uploader->Finalise();
   PlinthDI().RemoveInstance<ICourioDataStore>();
   DataStore.reset();

@@ -10,6 +10,7 @@
 
 #include "common/posdb/intfDBManager.hpp"
 #include "common/di/intfDI.hpp"
+#include "console/intfCourioHTTP.hpp"
 #include "service/intfCourioBackend.hpp"
 #include "store/intfCourioDataStore.hpp"
 #include "trackers/intfCourioEventTracker.hpp"
@@ -34,6 +35,7 @@ class TCourioBackend final : public ICourioBackend {
   IDBManagerPtr Database;
   ICourioDataStorePtr DataStore;
   ICourioEventUploaderPtr Uploader;
+  ICourioHTTPPtr HTTP;  // the admin console, made here rather than by the container
 };
 
 void RegisterCourioBackend(IPlinthDI& di);
