@@ -29,8 +29,8 @@ mustache::data ToMustache(const TJson& value) {
     case TJson::value_t::null:
     case TJson::value_t::discarded:
       return mustache::data(false);
-    default:  // numbers and booleans
-      return mustache::data(JsonDump(value));
+    default:  // numbers in decimal, booleans as true/false
+      return mustache::data(JsonAsText(value));
   }
 }
 
