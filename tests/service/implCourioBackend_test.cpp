@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <httplib.h>
+
 #include <mutex>
 
 #include "common/log/LogFacility.hpp"
@@ -64,6 +66,10 @@ class BackendTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ServiceControl().Reset();
+    // The admin console the backend makes listens on a free loopback port.
+    setenv("COURIO_HTTP_PORT", "0", 1);
+    setenv("COURIO_HTTP_BIND", "127.0.0.1", 1);
+    setenv("COURIO_ADMIN_AUTH", "tech:pass", 1);
     di_ = std::make_shared<TPlinthDI>();
     db_ = std::make_shared<test::TFakeDBManager>();
     di_->AddNamedFactory(IDBManager::IID, "plinth",
@@ -81,6 +87,9 @@ class BackendTest : public ::testing::Test {
     SetPlinthDI(di_);
   }
   void TearDown() override {
+    unsetenv("COURIO_HTTP_PORT");
+    unsetenv("COURIO_HTTP_BIND");
+    unsetenv("COURIO_ADMIN_AUTH");
     SetPlinthDI(nullptr);
     ServiceControl().Reset();
   }
@@ -112,7 +121,11 @@ TEST_F(BackendTest, WaitsForThePosLoggingEachFailedAttemptBeforeBuildingAnything
       "[TCourioBackend.Initialise] Creating Event Tracker : NewInvoice",
       "[TCourioBackend.Initialise] Creating Event Tracker : RemoteChanges",
       "[TCourioBackend.Initialise] Creating Event Tracker : DriverAssigned",
+      "[TCourioBackend.Initialise] Create HTTP Server",
+      "[TCourioHTTP.Create] Admin console listening on http://127.0.0.1:",
   };
+  ASSERT_EQ(m.size(), expected.size());
+  m.back().resize(expected.back().size());  // the port is the system's choice
   EXPECT_EQ(m, expected);
   IDBManagerPtr bbsql;
   EXPECT_TRUE(di_->FindNamedInstance("BBSQL", bbsql));
@@ -176,6 +189,45 @@ TEST_F(BackendTest, StopAndFinaliseRunInOrderAndReleaseTheSharedInstances) {
   EXPECT_LT(at("[TCourioBackend.Stop] Stopping Backend"), at("[TCourioBackend.Finalise] Finalising Backend"));
   EXPECT_FALSE(di_->GetInstance(store));
   EXPECT_FALSE(di_->HasNamedInstance(TInterfaceQuery::For<IDBManager>(), "bbsql"));
+}
+
+TEST_F(BackendTest, TheConsoleAnswersFromInitialiseUntilStopOverTheBackendsStore) {
+  TCourioBackend backend;
+  backend.Initialise();
+  auto m = log_.Messages();
+  ASSERT_FALSE(m.empty());
+  const std::string prefix = "[TCourioHTTP.Create] Admin console listening on http://127.0.0.1:";
+  ASSERT_EQ(m.back().rfind(prefix, 0), 0u) << m.back();
+  int port = std::stoi(m.back().substr(prefix.size()));
+  std::shared_ptr<ICourioDataStore> store;
+  ASSERT_TRUE(di_->GetInstance(store));
+  TSQLSettings row;
+  row.Name = "Store";
+  row.Value = {{"id", 7}};
+  store->GetORM().Add(row);
+  store.reset();
+
+  httplib::Client client("127.0.0.1", port);
+  client.set_basic_auth("tech", "pass");
+  auto before = client.Get("/admin/settings/Store");  // listening before Start
+  ASSERT_TRUE(before);
+  EXPECT_EQ(before->status, 200);
+  backend.Start();
+  auto posted = client.Post("/admin/settings/Store", "id=12", "application/x-www-form-urlencoded");
+  ASSERT_TRUE(posted);
+  EXPECT_EQ(posted->status, 200);
+  backend.Stop();
+  EXPECT_FALSE(client.Get("/admin")) << "nothing listens after Stop";
+  auto at = [&](const std::string& s) {
+    auto lines = log_.Messages();
+    return std::find(lines.begin(), lines.end(), s) - lines.begin();
+  };
+  backend.Finalise();
+  EXPECT_LT(at("[TCourioBackend.Finalise] Finalising Trackers"), at("[TCourioBackend.Finalise] Finalising HTTP Server"));
+  TCourioDataStore reopened(dir_.File("CourioSvc.db3"));
+  TSQLSettings stored;
+  ASSERT_TRUE(reopened.GetORM().Retrieve("Name = ?", {"Store"}, stored));
+  EXPECT_EQ(JsonDump(stored.Value), R"({"id":"12"})");
 }
 
 TEST_F(BackendTest, WithoutADatabaseManagerInitialiseFails) {
