@@ -47,9 +47,13 @@ build/courio-settings --home "$SANDBOX" \
   Account "{\"email_address\":\"$USER_NAME\",\"password\":\"$PASSWORD\"}" \
   Store "{\"id\":$STORE_ID}" >/dev/null
 
-build/CourioSvc debug --home "$SANDBOX" &
+# The admin console's templates and assets live in the home folder.
+cp -r build/HTTP "$SANDBOX/"
+ADMIN_AUTH=${COURIO_ADMIN_AUTH:-admin:demo}
+COURIO_ADMIN_AUTH=$ADMIN_AUTH build/CourioSvc debug --home "$SANDBOX" &
 pids+=($!)
 echo "CourioSvc is running (home $SANDBOX); cloud stand-in on port $PORT."
+echo "Admin console: http://127.0.0.1:${COURIO_HTTP_PORT:-9889}/admin (user ${ADMIN_AUTH%%:*}, password ${ADMIN_AUTH#*:})"
 echo "Follow the service's log with: tail -f \"$SANDBOX/CourioSvc ($(hostname)).log\""
 echo
 

@@ -10,9 +10,9 @@ scripts/build.sh
 if [ "${COURIO_SKIP_SANITIZE:-0}" != 1 ]; then
   BUILD_DIR=build-asan scripts/build.sh -DCOURIO_SANITIZE=ON -DCOURIO_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
   (cd build-asan && ctest --output-on-failure -j2 --timeout 300)
-  threaded="common_tests store_tests trackers_tests service_tests uploader_tests"
+  threaded="common_tests store_tests trackers_tests service_tests uploader_tests console_tests"
   BUILD_DIR=build-tsan BUILD_TARGETS="$threaded" \
     scripts/build.sh -DCOURIO_TSAN=ON -DCOURIO_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
   (cd build-tsan && TSAN_OPTIONS="halt_on_error=1" ctest --output-on-failure -j2 --timeout 300 \
-    -L 'common|store|trackers|service|uploader')
+    -L 'common|store|trackers|service|uploader|console')
 fi

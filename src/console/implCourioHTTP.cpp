@@ -176,6 +176,9 @@ void TCourioHTTP::Listen(const TConsoleConfig& config) {
   server_->set_read_timeout(2, 0);
   server_->set_write_timeout(5, 0);
   server_->set_payload_max_length(kMaxBody);
+  // Headers and body go out in separate writes: without this each answer on
+  // a kept-alive connection waits for the client's delayed acknowledgement.
+  server_->set_tcp_nodelay(true);
 
   auto serve = [this](const httplib::Request& req, httplib::Response& res, std::string body) {
     TConsoleRequest request{req.target, req.method, HeaderText(req.headers), std::move(body)};
