@@ -31,7 +31,8 @@ class TServiceOnStandIns {
 
   void StartService() {
     service_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{BuildDir() + "/CourioSvc", "debug", "--home", home_.Path()});
+        std::vector<std::string>{BuildDir() + "/CourioSvc", "debug", "--home", home_.Path(),
+                                 "--http-port", "0"});  // the console on any free port: runs may overlap
   }
   // SIGTERM; the exit status (-1 when it did not end within `limit`).
   int StopService(std::chrono::milliseconds limit = std::chrono::seconds(5)) {
