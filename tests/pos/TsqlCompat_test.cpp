@@ -48,6 +48,28 @@ TEST_F(TsqlCompatTest, FunctionsGiveTheServersValues) {
       {"CAST( '20240131 14:05' AS DATETIME )", "2024-01-31 14:05:00"},
       {"ISNULL( NULL, 'x' )", "x"},
       {"CAST( SUBSTRING( 'Invoice 1045 O/R', 9, PATINDEX( '%O/R%', 'Invoice 1045 O/R' ) - 10 ) AS INT )", "1045"},
+      // SUBSTRING counts characters from 1; positions before 1 take up length.
+      {"SUBSTRING( 'abcdef', 2, 3 )", "bcd"},
+      {"SUBSTRING( 'abcdef', 0, 2 )", "a"},
+      {"SUBSTRING( 'abcdef', -3, 3 )", ""},
+      {"SUBSTRING( 'abcdef', 5, 99 )", "ef"},
+      {"SUBSTRING( 'abcdef', 9, 2 )", ""},
+      {"SUBSTRING( 'abc', 2, 0 )", ""},
+      {"SUBSTRING( 'caf\xC3\xA9s', 4, 2 )", "\xC3\xA9s"},
+      {"SUBSTRING( 'abc', NULL, 1 )", ""},
+      // CAST to INT: blanks around a sign and digits; empty text and a sign alone are 0.
+      {"CAST( ' 12 ' AS INT )", "12"},
+      {"CAST( '-0042' AS INT )", "-42"},
+      {"CAST( '+7' AS INT )", "7"},
+      {"CAST( '' AS INT )", "0"},
+      {"CAST( '-' AS INT )", "0"},
+      {"CAST( '2147483647' AS INT )", "2147483647"},
+      {"CAST( '-2147483648' AS INT )", "-2147483648"},
+      {"CAST( 12.9 AS INT )", "12"},
+      {"CAST( -12.9 AS INT )", "-12"},
+      {"CAST( NULL AS INT )", ""},
+      // A binary collation: [0-9] is the ten ASCII digits.
+      {"PATINDEX( '%[^0-9]%', '12a' COLLATE Latin1_General_BIN2 )", "3"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(db->QueryString(std::string("SELECT ") + c.expression + " AS R", "R"), c.value) << c.expression;
@@ -60,6 +82,28 @@ TEST_F(TsqlCompatTest, FunctionsGiveTheServersValues) {
   // Bad input is an error, not a wrong answer.
   EXPECT_THROW(db->QueryString("SELECT DATEADD( FORTNIGHT, 1, '2024-01-01' ) AS R", "R"), EDBError);
   EXPECT_THROW(db->QueryString("SELECT CAST( 'not a date' AS DATETIME ) AS R", "R"), EDBError);
+  // Where the server refuses a value, so does the embedded POS, with the server's message.
+  struct Refused {
+    const char* expression;
+    const char* message;
+  };
+  const Refused refused[] = {
+      {"SUBSTRING( 'Invoice O/R', 9, -1 )", "Invalid length parameter passed to the LEFT or SUBSTRING function."},
+      {"CAST( '12x' AS INT )", "Conversion failed when converting the varchar value '12x' to data type int."},
+      {"CAST( '1 2' AS INT )", "Conversion failed when converting the varchar value '1 2' to data type int."},
+      {"CAST( '1.5' AS INT )", "Conversion failed when converting the varchar value '1.5' to data type int."},
+      {"CAST( '\xC2\xB2' AS INT )", "Conversion failed when converting the varchar value"},
+      {"CAST( '2147483648' AS INT )", "The conversion of the varchar value '2147483648' overflowed an int column."},
+      {"CAST( 3000000000 AS INT )", "Arithmetic overflow error converting expression to data type int."},
+  };
+  for (const Refused& r : refused) {
+    try {
+      db->QueryString(std::string("SELECT ") + r.expression + " AS R", "R");
+      ADD_FAILURE() << r.expression << " did not fail";
+    } catch (const EDBError& e) {
+      EXPECT_NE(std::string(e.what()).find(r.message), std::string::npos) << r.expression << ": " << e.what();
+    }
+  }
 }
 
 // The shop commands of pos-sim, through the binary as the demo uses them.

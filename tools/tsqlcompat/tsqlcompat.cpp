@@ -1,6 +1,12 @@
 // SQLite loadable extension supplying the T-SQL functions the point-of-sale
-// statements use: PATINDEX, CHARINDEX, LEN, GETDATE, DATEADD, DATEDIFF and
-// TSQL_DATETIME (the target of the CAST( x AS DATETIME ) rewrite).
+// statements use: PATINDEX, CHARINDEX, LEN, SUBSTRING, GETDATE, DATEADD,
+// DATEDIFF, TSQL_DATETIME and TSQL_INT (the targets of the CAST( x AS DATETIME )
+// and CAST( x AS INT ) rewrites).
+//
+// Where the server refuses a value (a negative SUBSTRING length, text that is
+// not a whole number for INT) these functions fail the statement with the
+// server's message too, so a statement that would fail on the server fails
+// here instead of quietly giving SQLite's lenient answer.
 //
 // Date-times are exchanged as text "yyyy-mm-dd hh:nn:ss" (with ".fff" when the
 // milliseconds are not zero), the form the POS tables store, so that plain text
@@ -173,6 +179,103 @@ void Len(sqlite3_context* ctx, int, sqlite3_value** argv) {
   std::u32string t = Decode(sqlite3_value_text(argv[0]), sqlite3_value_bytes(argv[0]));
   while (!t.empty() && t.back() == ' ') t.pop_back();
   sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(t.size()));
+}
+
+// SUBSTRING( expression, start, length ): the characters from position start
+// (one-based; positions before 1 count but give nothing) for length
+// characters. A negative length fails like the server (SQLite's own substr
+// would count backwards instead).
+void Substring(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  for (int i = 0; i < 3; ++i) {
+    if (sqlite3_value_type(argv[i]) == SQLITE_NULL) {
+      sqlite3_result_null(ctx);
+      return;
+    }
+  }
+  sqlite3_int64 start = sqlite3_value_int64(argv[1]);
+  sqlite3_int64 length = sqlite3_value_int64(argv[2]);
+  if (length < 0) {
+    sqlite3_result_error(ctx, "Invalid length parameter passed to the LEFT or SUBSTRING function.", -1);
+    return;
+  }
+  const unsigned char* s = sqlite3_value_text(argv[0]);
+  int n = sqlite3_value_bytes(argv[0]);
+  // Byte offsets of the characters, so the result keeps the text's own bytes.
+  std::vector<int> offsets;
+  for (int i = 0; i < n; ++i)
+    if ((s[i] & 0xC0) != 0x80) offsets.push_back(i);
+  offsets.push_back(n);
+  const sqlite3_int64 count = static_cast<sqlite3_int64>(offsets.size()) - 1;
+  // Clamped far beyond any text's length so the sum below cannot overflow.
+  constexpr sqlite3_int64 kFar = sqlite3_int64{1} << 40;
+  if (start < -kFar) start = -kFar;
+  if (start > kFar) start = kFar;
+  if (length > kFar) length = kFar;
+  sqlite3_int64 first = start < 1 ? 1 : start;  // one-based, inclusive
+  sqlite3_int64 last = start + length - 1;      // inclusive
+  if (last > count) last = count;
+  if (first > last) {
+    sqlite3_result_text(ctx, "", 0, SQLITE_STATIC);
+    return;
+  }
+  int from = offsets[static_cast<size_t>(first - 1)];
+  int to = offsets[static_cast<size_t>(last)];
+  sqlite3_result_text(ctx, reinterpret_cast<const char*>(s) + from, to - from, SQLITE_TRANSIENT);
+}
+
+// TSQL_INT( x ): CAST( x AS INT ). Text may carry blanks around an optional
+// sign and digits; empty text (or a sign alone) is 0. Anything else, and any
+// value outside the 32-bit range, fails with the server's message.
+void ToInt(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  constexpr sqlite3_int64 kMin = -2147483648LL, kMax = 2147483647LL;
+  switch (sqlite3_value_type(argv[0])) {
+    case SQLITE_NULL:
+      sqlite3_result_null(ctx);
+      return;
+    case SQLITE_INTEGER: {
+      sqlite3_int64 v = sqlite3_value_int64(argv[0]);
+      if (v < kMin || v > kMax) break;
+      sqlite3_result_int64(ctx, v);
+      return;
+    }
+    case SQLITE_FLOAT: {
+      double d = sqlite3_value_double(argv[0]);
+      if (!(d > static_cast<double>(kMin) - 1.0 && d < static_cast<double>(kMax) + 1.0)) break;
+      sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(d));  // toward zero, as the server does
+      return;
+    }
+    default: {
+      const unsigned char* t = sqlite3_value_text(argv[0]);
+      std::string text(t ? reinterpret_cast<const char*>(t) : "", static_cast<size_t>(sqlite3_value_bytes(argv[0])));
+      size_t b = 0, e = text.size();
+      while (b < e && text[b] == ' ') ++b;
+      while (e > b && text[e - 1] == ' ') --e;
+      bool negative = false;
+      if (b < e && (text[b] == '+' || text[b] == '-')) negative = text[b++] == '-';
+      sqlite3_int64 v = 0;
+      bool overflow = false;
+      for (size_t i = b; i < e; ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(text[i]))) {
+          std::string msg = "Conversion failed when converting the varchar value '" + text + "' to data type int.";
+          sqlite3_result_error(ctx, msg.c_str(), -1);
+          return;
+        }
+        if (!overflow) {
+          v = v * 10 + (text[i] - '0');
+          if (v > kMax + 1) overflow = true;
+        }
+      }
+      if (negative) v = -v;
+      if (overflow || v < kMin || v > kMax) {
+        std::string msg = "The conversion of the varchar value '" + text + "' overflowed an int column.";
+        sqlite3_result_error(ctx, msg.c_str(), -1);
+        return;
+      }
+      sqlite3_result_int64(ctx, v);
+      return;
+    }
+  }
+  sqlite3_result_error(ctx, "Arithmetic overflow error converting expression to data type int.", -1);
 }
 
 // ---- date-times -----------------------------------------------------------------
@@ -444,6 +547,8 @@ extern "C" __attribute__((visibility("default"))) int sqlite3_couriotsql_init(sq
       {"PATINDEX", 2, det, PatIndex},   {"CHARINDEX", 2, det, CharIndex}, {"CHARINDEX", 3, det, CharIndex},
       {"LEN", 1, det, Len},             {"GETDATE", 0, SQLITE_UTF8, GetDate}, {"DATEADD", 3, det, DateAdd},
       {"DATEDIFF", 3, det, DateDiff},   {"TSQL_DATETIME", 1, det, ToDateTime},
+      // Replaces SQLite's own three-argument SUBSTRING (an alias of substr).
+      {"SUBSTRING", 3, det, Substring}, {"TSQL_INT", 1, det, ToInt},
   };
   for (const Fn& f : fns) {
     int rc = sqlite3_create_function(db, f.name, f.args, f.flags, nullptr, f.fn, nullptr, nullptr);

@@ -209,17 +209,36 @@ void RewriteCast(std::vector<Token>& t, size_t cast) {
   }
   if (as == t.size()) return;
   size_t type = NextSig(t, as);
-  if (!(IsWord(t, type, "DATETIME") || IsWord(t, type, "SMALLDATETIME") || IsWord(t, type, "DATETIME2"))) return;
+  const char* target = nullptr;
+  if (IsWord(t, type, "DATETIME") || IsWord(t, type, "SMALLDATETIME") || IsWord(t, type, "DATETIME2"))
+    target = "TSQL_DATETIME";
+  else if (IsWord(t, type, "INT"))
+    target = "TSQL_INT";
+  else
+    return;
   // Only an optional precision may follow the type.
   size_t after = NextSig(t, type);
   if (IsPunct(t, after, '(')) after = NextSig(t, MatchingParen(t, after));
   if (after != close) return;
-  t[cast].text = "TSQL_DATETIME";
+  t[cast].text = target;
   // Remove from the blank before AS up to the ')'.
   size_t from = as;
   while (from > open + 1 && t[from - 1].kind == TokKind::Space) --from;
   for (size_t m = from; m < close; ++m) t[m].text.clear();
   t[from].text = " ";
+}
+
+// COLLATE <name>_BIN / <name>_BIN2 -> COLLATE BINARY (SQLite knows only its
+// own collation names; a binary one compares code points like the server's).
+void RewriteCollate(std::vector<Token>& t, size_t collate) {
+  size_t name = NextSig(t, collate);
+  if (name >= t.size() || t[name].kind != TokKind::Word) return;
+  std::string upper = t[name].text;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  auto endsWith = [&](std::string_view tail) {
+    return upper.size() > tail.size() && upper.compare(upper.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  if (endsWith("_BIN") || endsWith("_BIN2")) t[name].text = "BINARY";
 }
 
 }  // namespace
@@ -242,6 +261,8 @@ std::string RewriteForSqlite(std::string_view sql) {
       tok.text = "IFNULL";
     } else if (SameText(tok.text, "CAST")) {
       RewriteCast(t, i);
+    } else if (SameText(tok.text, "COLLATE")) {
+      RewriteCollate(t, i);
     } else if (SameText(tok.text, "DATEADD") || SameText(tok.text, "DATEDIFF") || SameText(tok.text, "DATEPART")) {
       size_t open = NextSig(t, i);
       size_t part = NextSig(t, open);

@@ -7,11 +7,15 @@
 //   ISNULL( a, b )                   -> IFNULL( a, b )
 //   'yyyymmdd hh:nn[:ss[.fff]]'      -> 'yyyy-mm-dd hh:nn:ss[.fff]'
 //   CAST( x AS DATETIME )            -> TSQL_DATETIME( x )   (also SMALLDATETIME, DATETIME2)
+//   CAST( x AS INT )                 -> TSQL_INT( x )        (the server's strict conversion)
+//   COLLATE Latin1_General_BIN2      -> COLLATE BINARY       (any name ending _BIN or _BIN2)
 //   DATEADD( MINUTE, n, d )          -> DATEADD( 'MINUTE', n, d )  (DATEDIFF, DATEPART too)
 //   N'text'                          -> 'text'
 //
 // String literals, quoted identifiers and comments are never rewritten inside.
-// The functions named above come from the T-SQL compatibility extension.
+// The functions named above come from the T-SQL compatibility extension,
+// which also replaces SQLite's SUBSTRING with the server's (a negative length
+// is an error there).
 
 #include <string>
 #include <string_view>

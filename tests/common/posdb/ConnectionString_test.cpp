@@ -106,9 +106,14 @@ TEST(SqliteRewrite, TsqlFormsBecomeSqliteForms) {
       // Nested CAST with a function inside, DATETIME2 with precision, N'' literals.
       {"SELECT CAST( ISNULL( a, '20240131 10:00:00.5' ) AS DATETIME2(3) ), N'Caf\xC3\xA9'",
        "SELECT TSQL_DATETIME( IFNULL( a, '2024-01-31 10:00:00.5' ) ), 'Caf\xC3\xA9'"},
-      // Left alone: other CASTs, literals of other shapes, names inside strings and brackets.
+      // CAST to INT gets the server's strict conversion; a binary collation becomes SQLite's.
       {"SELECT CAST( SUBSTRING( Data, PATINDEX( '%TRANSTYPE=%', Data ) + 11, 1 ) AS INT ) FROM InvoicesAudit",
-       "SELECT CAST( SUBSTRING( Data, PATINDEX( '%TRANSTYPE=%', Data ) + 11, 1 ) AS INT ) FROM InvoicesAudit"},
+       "SELECT TSQL_INT( SUBSTRING( Data, PATINDEX( '%TRANSTYPE=%', Data ) + 11, 1 ) ) FROM InvoicesAudit"},
+      {"SELECT PATINDEX( '[0-9]', x COLLATE Latin1_General_BIN2 ), y COLLATE sql_latin1_general_cp1_bin FROM t",
+       "SELECT PATINDEX( '[0-9]', x COLLATE BINARY ), y COLLATE BINARY FROM t"},
+      // Left alone: other CASTs and collations, literals of other shapes, names inside strings and brackets.
+      {"SELECT CAST( a AS INTEGER ), CAST( b AS VARCHAR(10) ), c COLLATE NOCASE, d COLLATE Latin1_General_CI_AS FROM t",
+       "SELECT CAST( a AS INTEGER ), CAST( b AS VARCHAR(10) ), c COLLATE NOCASE, d COLLATE Latin1_General_CI_AS FROM t"},
       {"SELECT 'TOP 1 ISNULL(x)', [ISNULL], '20241301 10:00:00', '20240131', 'it''s' FROM t",
        "SELECT 'TOP 1 ISNULL(x)', [ISNULL], '20241301 10:00:00', '20240131', 'it''s' FROM t"},
       {"UPDATE attend SET OnDelivery = 0 WHERE InvoiceLink = 7", "UPDATE attend SET OnDelivery = 0 WHERE InvoiceLink = 7"},
