@@ -16,6 +16,9 @@
 #include "service/implCourioBackend.hpp"
 #include "trackers/implCourioEventTrackerNewInvoice.hpp"
 #include "trackers/implCourioEventTrackerRemoteChanges.hpp"
+#include "trackers/implCourioEventTrackerCollectToDelivery.hpp"
+#include "trackers/implCourioEventTrackerDeliveryToCollect.hpp"
+#include "trackers/implCourioEventTrackerInvoiceOverring.hpp"
 #include "uploader/implEventUploader.hpp"
 #include "store/clsCourioData.hpp"
 
@@ -49,11 +52,18 @@ void RegisterComponents(IPlinthDI& di) {
   RegisterCourioEventUploader(di);
   RegisterRemoteChangesTracker(di);
   RegisterPlinthInvoices(di);
+  // The last three trackers, in this order.
+  RegisterCollectToDeliveryTracker(di);
+  RegisterDeliveryToCollectTracker(di);
+  RegisterInvoiceOverringTracker(di);
 }
 
 // Reverse order. The database manager, the registry reader and the log
 // manager stay registered until the container goes.
 void UnregisterComponents(IPlinthDI& di) {
+  UnregisterInvoiceOverringTracker(di);
+  UnregisterDeliveryToCollectTracker(di);
+  UnregisterCollectToDeliveryTracker(di);
   UnregisterPlinthInvoices(di);
   UnregisterRemoteChangesTracker(di);
   UnregisterCourioEventUploader(di);

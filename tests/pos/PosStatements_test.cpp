@@ -10,6 +10,7 @@
 #include "PosTestSupport.hpp"
 #include "common/util/Json.hpp"
 #include "common/util/StrUtils.hpp"
+#include "trackers/InvoiceChangeStatements.hpp"
 
 namespace courio::test {
 namespace {
@@ -211,63 +212,174 @@ TEST_F(PosStatementsTest, NewInvoiceStatements) {
   EXPECT_EQ(db->QueryInteger(seed, "LastInvoiceNum"), -1);
 }
 
-constexpr const char* kC2DCount =
-    "SELECT COUNT(1) AS InvoiceCount FROM InvoicesAudit JOIN INVOICES ON INVOICES.INVOICENUM = InvoicesAudit.InvoiceNum "
-    "WHERE INVOICES.TRANSTYPE = 3 AND CAST( SUBSTRING( Data, PATINDEX( '%%TRANSTYPE=%%', Data ) + 11, 1 ) AS INT ) = 2 "
-    "AND InvoicesAudit.TimeStamp > %s";
-constexpr const char* kD2CCount =
-    "SELECT COUNT(1) AS InvoiceCount FROM InvoicesAudit JOIN INVOICES ON INVOICES.INVOICENUM = InvoicesAudit.InvoiceNum "
-    "WHERE INVOICES.TRANSTYPE = 2 AND CAST( SUBSTRING( Data, PATINDEX( '%%TRANSTYPE=%%', Data ) + 11, 1 ) AS INT ) = 3 "
-    "AND InvoicesAudit.TimeStamp > %s";
-constexpr const char* kC2DDetail =
-    "SELECT INVOICES.InvoiceNum, INVOICES.AfterDisc, INVOICES.Date, INVOICES.CustLink FROM InvoicesAudit JOIN INVOICES "
-    "ON INVOICES.INVOICENUM = InvoicesAudit.InvoiceNum WHERE INVOICES.TRANSTYPE = 3 AND CAST( SUBSTRING( Data, "
-    "PATINDEX( '%%TRANSTYPE=%%', Data ) + 11, 1 ) AS INT ) = 2 AND InvoicesAudit.TimeStamp > %s ORDER BY "
-    "InvoicesAudit.TimeStamp";
-constexpr const char* kD2CDetail =
-    "SELECT INVOICES.InvoiceNum, InvoicesAudit.Timestamp FROM InvoicesAudit JOIN INVOICES ON INVOICES.INVOICENUM = "
-    "InvoicesAudit.InvoiceNum WHERE INVOICES.TRANSTYPE = 2 AND CAST( SUBSTRING( Data, PATINDEX( '%%TRANSTYPE=%%', "
-    "Data ) + 11, 1 ) AS INT ) = 3 AND InvoicesAudit.TimeStamp > %s ORDER BY InvoicesAudit.TimeStamp";
-
+// The transition and overring trackers' statements, as they send them.
 TEST_F(PosStatementsTest, TransitionStatements) {
-  const TDateTime watermark = EncodeDateTime(2024, 5, 2, 12, 0, 0);
-  const std::string plusOne = db->DateTimeToSQL(IncSecond(watermark, 1));
-  EXPECT_EQ(Count(kC2DCount, {plusOne}, "InvoiceCount"), 1);
-  EXPECT_EQ(Rows(kC2DDetail, {plusOne}),
-            Expect(R"([{"InvoiceNum":5004,"AfterDisc":8,"Date":"2024-05-02T18:07:00","CustLink":3}])"));
-  EXPECT_EQ(Count(kD2CCount, {db->DateTimeToSQL(watermark)}, "InvoiceCount"), 1);
-  EXPECT_EQ(Rows(kD2CDetail, {plusOne}), Expect(R"([{"InvoiceNum":5005,"TimeStamp":"2024-05-02T18:12:00"}])"));
+  const TTransitionStatements& c2d = CollectToDeliveryStatements();
+  const TTransitionStatements& d2c = DeliveryToCollectStatements();
+  const std::string noon = db->DateTimeToSQL(EncodeDateTime(2024, 5, 2, 12, 0, 0));
+  EXPECT_EQ(Count(c2d.count, {noon}, "InvoiceCount"), 1);
+  EXPECT_EQ(Rows(c2d.detail, {noon}),
+            Expect(R"([{"InvoiceNum":5004,"AfterDisc":8,"Date":"2024-05-02T18:07:00","CustLink":3,
+                        "TimeStamp":"2024-05-02T18:10:00"}])"));
+  EXPECT_EQ(Count(d2c.count, {noon}, "InvoiceCount"), 1);
+  EXPECT_EQ(Rows(d2c.detail, {noon}), Expect(R"([{"InvoiceNum":5005,"TimeStamp":"2024-05-02T18:12:00"}])"));
 
-  // Watermark at the audit row's whole second: the count (watermark itself)
-  // still sees the row with its 400 ms, the detail (plus one second) does not.
-  const TDateTime last = EncodeDateTime(2024, 5, 2, 18, 12, 0);
-  EXPECT_EQ(Count(kD2CCount, {db->DateTimeToSQL(last)}, "InvoiceCount"), 1);
-  EXPECT_EQ(DetailCount(kD2CDetail, {db->DateTimeToSQL(IncSecond(last, 1))}), 0);
-  EXPECT_EQ(Count(kC2DCount, {db->DateTimeToSQL(EncodeDateTime(2024, 5, 2, 18, 10, 0))}, "InvoiceCount"), 0);
+  // Rows are read from the watermark's own second on: the 18:12:00.400 row
+  // with a watermark of 18:12:00, the 18:10:00 row with one of 18:10:00; one
+  // second later they are not.
+  struct Case {
+    const TTransitionStatements* statements;
+    TDateTime watermark;
+    int rows;
+  };
+  const Case cases[] = {
+      {&d2c, EncodeDateTime(2024, 5, 2, 18, 12, 0), 1},
+      {&d2c, EncodeDateTime(2024, 5, 2, 18, 12, 1), 0},
+      {&c2d, EncodeDateTime(2024, 5, 2, 18, 10, 0), 1},
+      {&c2d, EncodeDateTime(2024, 5, 2, 18, 10, 1), 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(DateTimeToIso(c.watermark));
+    const std::string literal = db->DateTimeToSQL(c.watermark);
+    EXPECT_EQ(Count(c.statements->count, {literal}, "InvoiceCount"), c.rows);
+    EXPECT_EQ(DetailCount(c.statements->detail, {literal}), c.rows);
+  }
 }
-
-constexpr const char* kOverringCount =
-    "SELECT COUNT(1) AS InvoiceCount FROM ACTIVITY JOIN INVOICES ON INVOICES.INVOICENUM = CAST( SUBSTRING( ACTIVITY, 9, "
-    "PATINDEX( '%%O/R%%', ACTIVITY ) - 10 ) AS INT ) WHERE ACTIVITYID > %d AND ACTCODE = 'EX040' AND ACTIVITY LIKE "
-    "'Invoice%%O/R%%' AND ACTIVITY NOT LIKE '%%cancel%%' AND INVOICES.TRANSTYPE = 3 AND INVOICES.STATUS > 0";
-constexpr const char* kOverringDetail =
-    "SELECT INVOICES.INVOICENUM, ACTIVITY.DATE, ACTIVITY.ACTIVITYID FROM ACTIVITY JOIN INVOICES ON INVOICES.INVOICENUM "
-    "= CAST( SUBSTRING( ACTIVITY, 9, PATINDEX( '%%O/R%%', ACTIVITY ) - 10 ) AS INT ) WHERE ACTIVITYID > %d AND ACTCODE "
-    "= 'EX040' AND ACTIVITY LIKE 'Invoice%%O/R%%' AND ACTIVITY NOT LIKE '%%cancel%%' AND INVOICES.TRANSTYPE = 3 AND "
-    "INVOICES.STATUS > 0 ORDER BY ACTIVITYID";
 
 TEST_F(PosStatementsTest, OverringStatements) {
   EXPECT_EQ(db->QueryInteger("SELECT ISNULL( MAX( ActivityID ), -1 ) AS LastActivity FROM ACTIVITY", "LastActivity"),
             880007);
   // Collection, Status 0, 'Cancelled' and another code are not counted; case does not matter.
-  EXPECT_EQ(Count(kOverringCount, {880000}, "InvoiceCount"), 2);
-  EXPECT_EQ(Rows(kOverringDetail, {880000}),
+  EXPECT_EQ(Count(OverringCountStatement(), {880000}, "InvoiceCount"), 2);
+  EXPECT_EQ(Rows(OverringDetailStatement(), {880000}),
             Expect(R"([{"INVOICENUM":5001,"DATE":"2024-05-02T18:30:00","ACTIVITYID":880001},
                        {"INVOICENUM":5004,"DATE":"2024-05-02T18:35:00","ACTIVITYID":880006}])"));
-  EXPECT_EQ(Count(kOverringCount, {880006}, "InvoiceCount"), 0);
+  EXPECT_EQ(Count(OverringCountStatement(), {880006}, "InvoiceCount"), 0);
   Sql("DELETE FROM ACTIVITY");
   EXPECT_EQ(db->QueryInteger("SELECT ISNULL( MAX( ActivityID ), -1 ) AS LastActivity FROM ACTIVITY", "LastActivity"),
             -1);
+}
+
+// ---- free text that is not what the POS normally writes ------------------------------
+
+// The unguarded expressions: on the server (and on the embedded POS, which
+// refuses the same values) they fail for some texts.
+constexpr const char* kPlainOverringNumber = "CAST( SUBSTRING( ACTIVITY, 9, PATINDEX( '%%O/R%%', ACTIVITY ) - 10 ) AS INT )";
+constexpr const char* kPlainAuditTransType =
+    "CAST( SUBSTRING( Data, PATINDEX( '%%TRANSTYPE=%%', Data ) + 11, 1 ) AS INT )";
+
+// One text at a time: the plain expression's value (or its failure) and the
+// guarded one's. The guarded value equals the plain one wherever the text is
+// what the POS writes, and is NULL (matching nothing) where the plain one
+// fails or reads something that is not an invoice number or TransType.
+TEST_F(PosStatementsTest, GuardedNumbersNeverFailAndMatchThePlainOnesOnWellFormedText) {
+  struct Case {
+    const char* table;
+    const char* text;   // nullptr: NULL
+    const char* plain;  // JSON value, or nullptr when the plain expression fails
+    const char* guarded;
+  };
+  const Case cases[] = {
+      {"ACTIVITY", "Invoice 1045 O/R", "1045", "1045"},
+      {"ACTIVITY", "INVOICE 77 o/r", "77", "77"},
+      {"ACTIVITY", "Invoice  1046  O/R", "1046", "1046"},
+      {"ACTIVITY", "Invoice 0012 O/R again", "12", "12"},
+      {"ACTIVITY", "Invoice 2147483647 O/R", "2147483647", "2147483647"},
+      {"ACTIVITY", "Invoice O/R", nullptr, "null"},   // length -1
+      {"ACTIVITY", "InvoiceO/R", nullptr, "null"},    // length -2
+      {"ACTIVITY", "Shift closed", nullptr, "null"},  // no O/R: length -10
+      {"ACTIVITY", "Invoice abc O/R", nullptr, "null"},
+      {"ACTIVITY", "Invoice 12x O/R", nullptr, "null"},
+      {"ACTIVITY", "Invoice 1 2 O/R", nullptr, "null"},
+      {"ACTIVITY", "Invoice 1.5 O/R", nullptr, "null"},
+      {"ACTIVITY", "Invoice \xC2\xB2 O/R", nullptr, "null"},  // a superscript two
+      {"ACTIVITY", "Invoice 2147483648 O/R", nullptr, "null"},
+      {"ACTIVITY", "Invoice 99999999999 O/R", nullptr, "null"},
+      {"ACTIVITY", "Invoice  O/R", "0", "null"},    // nothing between: not invoice 0
+      {"ACTIVITY", "Invoice -5 O/R", "-5", "null"},  // not a number the POS writes
+      {"ACTIVITY", nullptr, "null", "null"},
+      {"InvoicesAudit", "InvoiceNum='5004' TransType='2' Status='1'", "2", "2"},
+      {"InvoicesAudit", "TRANSTYPE='3'", "3", "3"},
+      {"InvoicesAudit", "InvoiceNum='5004'", nullptr, "null"},  // no TransType: reads the '='
+      {"InvoicesAudit", "TransType='x'", nullptr, "null"},
+      {"InvoicesAudit", "TransType='\xC2\xB2'", nullptr, "null"},
+      {"InvoicesAudit", "TransType=", "0", "null"},
+      {"InvoicesAudit", nullptr, "null", "null"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text ? c.text : "NULL");
+    const std::string table = c.table;
+    const bool activity = table == "ACTIVITY";
+    Sql("DELETE FROM " + table);
+    const std::string value = c.text ? QuotedStr(c.text) : "NULL";
+    Sql(activity ? "INSERT INTO ACTIVITY (DATE, ACTCODE, ACTIVITY) VALUES ('2024-05-02 19:00:00', 'EX040', " + value + ")"
+                 : "INSERT INTO InvoicesAudit (InvoiceNum, TimeStamp, Data) VALUES (5004, '2024-05-02 19:00:00', " +
+                       value + ")");
+    const std::string plain = activity ? kPlainOverringNumber : kPlainAuditTransType;
+    const std::string guarded = activity ? OverringInvoiceExpression() : AuditTransTypeExpression();
+    const std::string from = " AS N FROM " + table;
+    if (c.plain) {
+      EXPECT_EQ(Rows("SELECT " + plain + from, {}), Expect((std::string(R"([{"N":)") + c.plain + "}]").c_str()));
+    } else {
+      EXPECT_THROW(Rows("SELECT " + plain + from, {}), EDBError);
+    }
+    EXPECT_EQ(Rows("SELECT " + guarded + from, {}), Expect((std::string(R"([{"N":)") + c.guarded + "}]").c_str()));
+  }
+}
+
+// Hostile lines that pass every other condition, side by side with overrings
+// that count: the plain statement fails, the service's statements read
+// exactly the overrings.
+TEST_F(PosStatementsTest, HostileActivityLinesCannotFailTheOverringStatements) {
+  Sql(R"SQL(
+INSERT INTO INVOICES (InvoiceNum, TransType, Status, Date) VALUES (2147483647, 3, 1, '2024-05-02 18:09:00');
+INSERT INTO ACTIVITY (ActivityID, DATE, ACTCODE, ACTIVITY) VALUES
+  (880010, '2024-05-02 19:00:00', 'EX040', 'Invoice O/R'),
+  (880011, '2024-05-02 19:00:01', 'EX040', 'Invoice  5001  O/R'),
+  (880012, '2024-05-02 19:00:02', 'EX040', 'Invoice abc O/R'),
+  (880013, '2024-05-02 19:00:03', 'EX040', 'Invoice 99999999999 O/R'),
+  (880014, '2024-05-02 19:00:04', 'EX040', 'InvoiceO/R'),
+  (880015, '2024-05-02 19:00:05', 'EX040', 'Invoice 2147483647 O/R'),
+  (880016, '2024-05-02 19:00:06', 'EX040', 'Invoice 5004x O/R'),
+  (880017, '2024-05-02 19:00:07', 'EX040', NULL),
+  (880018, '2024-05-02 19:00:08', 'EX040', 'Shift closed'),
+  (880019, '2024-05-02 19:00:09', 'LOGIN', 'Login Morgan');
+)SQL");
+  const std::string plainCount =
+      std::string("SELECT COUNT(1) AS InvoiceCount FROM ACTIVITY JOIN INVOICES ON INVOICES.INVOICENUM = ") +
+      kPlainOverringNumber +
+      " WHERE ACTIVITYID > %d AND ACTCODE = 'EX040' AND ACTIVITY LIKE 'Invoice%%O/R%%' AND ACTIVITY NOT LIKE "
+      "'%%cancel%%' AND INVOICES.TRANSTYPE = 3 AND INVOICES.STATUS > 0";
+  EXPECT_THROW(Count(plainCount, {880009}, "InvoiceCount"), EDBError);
+  EXPECT_EQ(Count(OverringCountStatement(), {880009}, "InvoiceCount"), 2);
+  EXPECT_EQ(Rows(OverringDetailStatement(), {880009}),
+            Expect(R"([{"INVOICENUM":5001,"DATE":"2024-05-02T19:00:01","ACTIVITYID":880011},
+                       {"INVOICENUM":2147483647,"DATE":"2024-05-02T19:00:05","ACTIVITYID":880015}])"));
+}
+
+// Audit rows whose Data holds no TransType digit, for invoices of both kinds:
+// the plain statements fail, the service's statements read the real changes.
+TEST_F(PosStatementsTest, HostileAuditDataCannotFailTheTransitionStatements) {
+  Sql(R"SQL(
+INSERT INTO InvoicesAudit (InvoiceNum, TimeStamp, Data) VALUES
+  (5001, '2024-05-02 18:20:00', 'InvoiceNum=''5001'''),
+  (5002, '2024-05-02 18:20:01', 'TransType=''x'''),
+  (5004, '2024-05-02 18:20:02', NULL),
+  (5005, '2024-05-02 18:20:03', 'TransType=');
+)SQL");
+  const std::string noon = db->DateTimeToSQL(EncodeDateTime(2024, 5, 2, 12, 0, 0));
+  for (int current : {3, 2}) {
+    const std::string plain = "SELECT COUNT(1) AS InvoiceCount FROM InvoicesAudit JOIN INVOICES ON "
+                              "INVOICES.INVOICENUM = InvoicesAudit.InvoiceNum WHERE INVOICES.TRANSTYPE = " +
+                              std::to_string(current) + " AND " + kPlainAuditTransType + " = " +
+                              std::to_string(5 - current) + " AND InvoicesAudit.TimeStamp > %s";
+    EXPECT_THROW(Count(plain, {noon}, "InvoiceCount"), EDBError) << current;
+  }
+  EXPECT_EQ(Rows(CollectToDeliveryStatements().detail, {noon}),
+            Expect(R"([{"InvoiceNum":5004,"AfterDisc":8,"Date":"2024-05-02T18:07:00","CustLink":3,
+                        "TimeStamp":"2024-05-02T18:10:00"}])"));
+  EXPECT_EQ(Rows(DeliveryToCollectStatements().detail, {noon}),
+            Expect(R"([{"InvoiceNum":5005,"TimeStamp":"2024-05-02T18:12:00"}])"));
 }
 
 TEST_F(PosStatementsTest, DriverAssignedStatements) {
