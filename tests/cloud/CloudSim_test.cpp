@@ -202,13 +202,20 @@ TEST_F(CloudSimTest, PointOfSaleEventsAreRecorded) {
            {{"external_id", "plinth-1234"}, {"driver_external_id", "PLINTH_12"}, {"timestamp", 45292.5}});
   PostJson("/api/delivery/assignexternal/7", {{"external_id", "plinth-9"}, {"driver_external_id", "PLINTH_12"}}, 404);
   PostJson("/api/delivery/updatestatus/7", {{"external_id", "plinth-1234"}, {"new_status", 93}});
+  PostJson("/api/delivery/updatestatus/7", {{"external_id", "plinth-1234"}, {"new_status", 94}});
+  PostJson("/api/delivery/updatestatus/7", {{"external_id", "plinth-9"}, {"new_status", 94}}, 404);
   PostJson("/api/driver/clockin", {{"store_id", 7}, {"driver_external_id", "PLINTH_12"}, {"timestamp", 45292.5}});
   PostJson("/api/driver/leavestore", {{"store_id", 7}, {"timestamp", 45292.5}}, 400);
 
   TJson order = Order("plinth-1234");
   EXPECT_EQ(order["pos_driver_external_id"], "PLINTH_12");
   EXPECT_EQ(order["pos_assigned"], "2024-01-01T12:00:00");
-  EXPECT_EQ(order["status"], 93);
+  EXPECT_EQ(order["status"], 94);
+  ASSERT_EQ(order["status_updates"].size(), 2u) << "every update, in order";
+  EXPECT_EQ(order["status_updates"][0]["status"], 93);
+  EXPECT_EQ(order["status_updates"][1]["status"], 94);
+  EXPECT_EQ(order["status_updates"][1]["store_id"], "7");
+  EXPECT_FALSE(JsonAsText(order["status_updates"][1]["time"]).empty());
   TJson events = sim_.Get("/_sim/events");
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0]["event"], "clockin");

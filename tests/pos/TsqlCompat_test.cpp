@@ -167,6 +167,28 @@ TEST_F(TsqlCompatTest, PosSimRingsUpInvoicesAndClocksDriversIn) {
   EXPECT_EQ(db->QueryString(FormatFmt("SELECT ACTIVITY FROM ACTIVITY WHERE ActivityID = %d", {activity}), "ACTIVITY"),
             "Invoice " + std::to_string(delivery) + " O/R");
 
+  // Bursts: several changes or overrings in one call share one second.
+  const std::string d = std::to_string(delivery), c = std::to_string(collection);
+  run({"transtype", dbPath, d, "2", c, "2"});
+  EXPECT_EQ(db->QueryInteger(FormatFmt("SELECT COUNT(1) AS N FROM INVOICES WHERE TransType = 2 AND InvoiceNum IN (%d, %d)",
+                                       {delivery, collection}),
+                             "N"),
+            2);
+  EXPECT_EQ(db->QueryInteger("SELECT COUNT( DISTINCT TimeStamp ) AS N FROM InvoicesAudit WHERE AuditID > ( SELECT "
+                             "MAX( AuditID ) - 2 FROM InvoicesAudit )",
+                             "N"),
+            1);
+  std::vector<std::string> ids = SplitLines(run({"overring", dbPath, d, d, c}));
+  ASSERT_EQ(ids.size(), 3u);
+  EXPECT_EQ(std::stoi(ids[0]), activity + 1);
+  EXPECT_EQ(std::stoi(ids[2]), activity + 3);
+  EXPECT_EQ(db->QueryInteger(FormatFmt("SELECT COUNT( DISTINCT DATE ) AS N FROM ACTIVITY WHERE ActivityID > %d",
+                                       {activity}),
+                             "N"),
+            1);
+  ChildProcess odd({sim, "transtype", dbPath, d, "2", c});
+  EXPECT_NE(odd.Wait(std::chrono::seconds(20)), 0) << "an invoice without its type";
+
   // The registry file it prints reaches the same database.
   WriteFile(regPath, run({"regfile", dbPath}));
   auto again = Connect();

@@ -185,6 +185,7 @@ void TCloudSim::DeliveryStatus(const Request& req, Response& res) {
   TOrder* o = FindOrderLocked(ext);
   if (!o) return ReplyError(res, 404, "unknown delivery " + ext);
   o->status = status.get<long long>();
+  o->statusUpdates.push_back({{"status", o->status}, {"store_id", std::string(req.matches[1])}, {"time", DateTimeToIso(Now())}});
   Say("order " + ext + " status " + std::to_string(o->status));
   Reply(res, OrderJson(*o));
 }

@@ -62,6 +62,7 @@ class TCloudSim {
     std::string driver;
     std::optional<TDateTime> assigned, dispatched, delivered;
     long long status = 0;          // last "new_status" the point of sale sent
+    std::vector<TJson> statusUpdates;  // every "new_status" received: status, store, time
     std::string posDriver;         // from assignexternal
     std::optional<TDateTime> posAssigned;
   };

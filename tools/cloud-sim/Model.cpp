@@ -18,6 +18,7 @@ TJson TCloudSim::OrderJson(const TOrder& o) const {
           {"timestamp_dispatched", Iso(o.dispatched)},
           {"timestamp_delivered", Iso(o.delivered)},
           {"status", o.status},
+          {"status_updates", o.statusUpdates},
           {"pos_driver_external_id", o.posDriver.empty() ? TJson(nullptr) : TJson(o.posDriver)},
           {"pos_assigned", Iso(o.posAssigned)},
           {"document", o.document}};

@@ -363,17 +363,24 @@ std::string ShowInvoice(const std::string& path, int invoice) {
 }
 
 void ChangeTransType(const std::string& path, int invoice, int transType) {
+  ChangeTransTypes(path, {{invoice, transType}});
+}
+
+void ChangeTransTypes(const std::string& path, const std::vector<TTransTypeChange>& changes) {
   Db db(path);
   InTransaction(db, [&] {
-    long long oldType = db.Integer("SELECT TransType FROM INVOICES WHERE InvoiceNum = ?", {invoice}, -1);
-    if (oldType < 0) throw std::runtime_error("No invoice " + std::to_string(invoice));
-    long long status = db.Integer("SELECT Status FROM INVOICES WHERE InvoiceNum = ?", {invoice}, 0);
-    // The audit row keeps the values before the change.
-    std::string data = "InvoiceNum='" + std::to_string(invoice) + "' TransType='" + std::to_string(oldType) +
-                       "' Status='" + std::to_string(status) + "'";
-    db.Run("INSERT INTO InvoicesAudit (InvoiceNum, TimeStamp, Data) VALUES (?, ?, ?)",
-           {invoice, Stamp(courio::Now()), data});
-    db.Run("UPDATE INVOICES SET TransType = ? WHERE InvoiceNum = ?", {transType, invoice});
+    const std::string stamp = Stamp(courio::Now());
+    for (const TTransTypeChange& change : changes) {
+      const int invoice = change.invoice;
+      long long oldType = db.Integer("SELECT TransType FROM INVOICES WHERE InvoiceNum = ?", {invoice}, -1);
+      if (oldType < 0) throw std::runtime_error("No invoice " + std::to_string(invoice));
+      long long status = db.Integer("SELECT Status FROM INVOICES WHERE InvoiceNum = ?", {invoice}, 0);
+      // The audit row keeps the values before the change.
+      std::string data = "InvoiceNum='" + std::to_string(invoice) + "' TransType='" + std::to_string(oldType) +
+                         "' Status='" + std::to_string(status) + "'";
+      db.Run("INSERT INTO InvoicesAudit (InvoiceNum, TimeStamp, Data) VALUES (?, ?, ?)", {invoice, stamp, data});
+      db.Run("UPDATE INVOICES SET TransType = ? WHERE InvoiceNum = ?", {change.transType, invoice});
+    }
   });
 }
 
@@ -387,15 +394,20 @@ void AssignDriver(const std::string& path, int invoice, const std::string& empNu
   });
 }
 
-int OverringInvoice(const std::string& path, int invoice) {
+int OverringInvoice(const std::string& path, int invoice) { return OverringInvoices(path, {invoice}).front(); }
+
+std::vector<int> OverringInvoices(const std::string& path, const std::vector<int>& invoices) {
   Db db(path);
-  long long id = 0;
+  std::vector<int> ids;
   InTransaction(db, [&] {
-    db.Run("INSERT INTO ACTIVITY (DATE, ACTCODE, ACTIVITY, EmpNum) VALUES (?, 'EX040', ?, '0001')",
-           {Stamp(courio::Now()), "Invoice " + std::to_string(invoice) + " O/R"});
-    id = db.LastId();
+    const std::string stamp = Stamp(courio::Now());
+    for (int invoice : invoices) {
+      db.Run("INSERT INTO ACTIVITY (DATE, ACTCODE, ACTIVITY, EmpNum) VALUES (?, 'EX040', ?, '0001')",
+             {stamp, "Invoice " + std::to_string(invoice) + " O/R"});
+      ids.push_back(static_cast<int>(db.LastId()));
+    }
   });
-  return static_cast<int>(id);
+  return ids;
 }
 
 int ClockIn(const std::string& path, const std::string& empNum) {

@@ -45,10 +45,19 @@ std::string ShowInvoice(const std::string& path, int invoice);
 
 // Changes an invoice's TransType, writing the audit row the POS writes.
 void ChangeTransType(const std::string& path, int invoice, int transType);
+struct TTransTypeChange {
+  int invoice;
+  int transType;
+};
+// A burst: several changes in one transaction, all audited with the same time.
+void ChangeTransTypes(const std::string& path, const std::vector<TTransTypeChange>& changes);
 // Hands an invoice to a driver now (Driver, TimeToDrvr, DriverLink).
 void AssignDriver(const std::string& path, int invoice, const std::string& empNum);
 // Overrings an invoice (ACTIVITY line 'EX040'); the new ActivityID.
 int OverringInvoice(const std::string& path, int invoice);
+// A burst: several overrings in one transaction, all lines with the same time;
+// their ActivityIDs in order.
+std::vector<int> OverringInvoices(const std::string& path, const std::vector<int>& invoices);
 
 // Clocks an employee in now; the new ATTEND row's InvoiceLink.
 int ClockIn(const std::string& path, const std::string& empNum);

@@ -6,9 +6,12 @@
 //                                         ring up an invoice; prints its number
 //   pos-sim items DB INVOICE              add the line items of an invoice
 //   pos-sim show DB INVOICE               print the invoice row as JSON
-//   pos-sim transtype DB INVOICE 2|3      change collection/delivery (audited)
+//   pos-sim transtype DB INVOICE 2|3 [INVOICE 2|3 ...]
+//                                         change collection/delivery (audited); several
+//                                         pairs change together, audited in one second
 //   pos-sim assign DB INVOICE EMPNUM      hand an invoice to a driver now
-//   pos-sim overring DB INVOICE           overring an invoice; prints the ActivityID
+//   pos-sim overring DB INVOICE [INVOICE ...]
+//                                         overring invoices (one second); prints each ActivityID
 //   pos-sim clockin DB EMPNUM             clock an employee in now; prints InvoiceLink
 //   pos-sim ondelivery DB EMPNUM 0|1      set OnDelivery on the latest attendance row
 //   pos-sim clockout DB EMPNUM            clock an employee out now
@@ -27,7 +30,8 @@ namespace {
 int Usage() {
   std::fputs(
       "usage: pos-sim init DB [--force] | regfile DB | ring DB [--collection] [--no-items] | items DB INVOICE |\n"
-      "       show DB INVOICE | transtype DB INVOICE 2|3 | assign DB INVOICE EMPNUM | overring DB INVOICE |\n"
+      "       show DB INVOICE | transtype DB INVOICE 2|3 [INVOICE 2|3 ...] | assign DB INVOICE EMPNUM |\n"
+      "       overring DB INVOICE [INVOICE ...] |\n"
       "       clockin DB EMPNUM | ondelivery DB EMPNUM 0|1 | clockout DB EMPNUM | sql DB \"SQL\"\n",
       stderr);
   return 2;
@@ -66,12 +70,16 @@ int main(int argc, char** argv) {
       possim::AddLineItems(db, ToInt(args[2]));
     } else if (cmd == "show" && args.size() == 3) {
       std::cout << possim::ShowInvoice(db, ToInt(args[2])) << "\n";
-    } else if (cmd == "transtype" && args.size() == 4) {
-      possim::ChangeTransType(db, ToInt(args[2]), ToInt(args[3]));
+    } else if (cmd == "transtype" && args.size() >= 4 && args.size() % 2 == 0) {
+      std::vector<possim::TTransTypeChange> changes;
+      for (size_t i = 2; i < args.size(); i += 2) changes.push_back({ToInt(args[i]), ToInt(args[i + 1])});
+      possim::ChangeTransTypes(db, changes);
     } else if (cmd == "assign" && args.size() == 4) {
       possim::AssignDriver(db, ToInt(args[2]), args[3]);
-    } else if (cmd == "overring" && args.size() == 3) {
-      std::cout << possim::OverringInvoice(db, ToInt(args[2])) << "\n";
+    } else if (cmd == "overring" && args.size() >= 3) {
+      std::vector<int> invoices;
+      for (size_t i = 2; i < args.size(); ++i) invoices.push_back(ToInt(args[i]));
+      for (int id : possim::OverringInvoices(db, invoices)) std::cout << id << "\n";
     } else if (cmd == "clockin" && args.size() == 3) {
       std::cout << possim::ClockIn(db, args[2]) << "\n";
     } else if (cmd == "ondelivery" && args.size() == 4) {
