@@ -301,6 +301,7 @@ TEST_F(PosStatementsTest, GuardedNumbersNeverFailAndMatchThePlainOnesOnWellForme
       {"InvoicesAudit", "InvoiceNum='5004' TransType='2' Status='1'", "2", "2"},
       {"InvoicesAudit", "TRANSTYPE='3'", "3", "3"},
       {"InvoicesAudit", "InvoiceNum='5004'", nullptr, "null"},  // no TransType: reads the '='
+      {"InvoicesAudit", "InvoiceNum2 Status='1'", "2", "null"},  // no TransType: reads a digit of something else
       {"InvoicesAudit", "TransType='x'", nullptr, "null"},
       {"InvoicesAudit", "TransType='\xC2\xB2'", nullptr, "null"},
       {"InvoicesAudit", "TransType=", "0", "null"},
