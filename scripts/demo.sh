@@ -4,7 +4,10 @@
 #   folder with the registry file and the cloud settings, and CourioSvc in the
 #   foreground. It rings up a few delivery invoices; they reach the cloud, the
 #   cloud assigns, dispatches and delivers them, and the POS invoices get the
-#   driver and the three times back. Ctrl-C stops everything it started.
+#   driver and the three times back. Then a delivery is turned into a
+#   collection, a collection into a delivery and a delivery is overrung; the
+#   cloud hears of them as status 93, a new order and status 94.
+#   Ctrl-C stops everything it started.
 # COURIO_DEMO_SECONDS=N ends the demo by itself after N seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -69,6 +72,23 @@ for _ in 1 2 3; do
   echo "  POS:   rang up delivery invoice $n"
   sleep 2
 done
+
+# Invoices changed after they were rung up, once the cloud knows the deliveries.
+ordered() { [[ $(curl -s "http://127.0.0.1:$PORT/_sim/orders") == *"\"external_id\":\"plinth-$1\""* ]]; }
+changes() {
+  local collection delivery overrung
+  collection=$(build/pos-sim ring "$POS" --collection)
+  delivery=$(build/pos-sim ring "$POS")
+  overrung=$(build/pos-sim ring "$POS")
+  echo "  POS:   rang up collection invoice $collection, delivery invoices $delivery and $overrung"
+  for _ in $(seq 60); do ordered "$delivery" && ordered "$overrung" && break; sleep 1; done
+  build/pos-sim transtype "$POS" "$delivery" 2 "$collection" 3
+  echo "  POS:   turned delivery $delivery into a collection and collection $collection into a delivery"
+  build/pos-sim overring "$POS" "$overrung" >/dev/null
+  echo "  POS:   overrang delivery $overrung"
+}
+changes &
+pids+=($!)
 
 # One line per invoice: the driver and the three times the cloud sent back.
 show() {
