@@ -237,6 +237,21 @@ void InsertInvoice(Db& db, int number, int transType, courio::TDateTime date, in
   if (withItems) InsertItems(db, number);
 }
 
+// The current row of a statement as a JSON object keyed by column name.
+courio::TJson RowJson(sqlite3_stmt* st) {
+  courio::TJson row = courio::TJson::object();
+  for (int i = 0; i < sqlite3_column_count(st); ++i) {
+    const char* name = sqlite3_column_name(st, i);
+    switch (sqlite3_column_type(st, i)) {
+      case SQLITE_NULL: row[name] = nullptr; break;
+      case SQLITE_INTEGER: row[name] = sqlite3_column_int64(st, i); break;
+      case SQLITE_FLOAT: row[name] = sqlite3_column_double(st, i); break;
+      default: row[name] = std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, i)));
+    }
+  }
+  return row;
+}
+
 long long LatestAttend(Db& db, const std::string& empNum) {
   return db.Integer("SELECT InvoiceLink FROM ATTEND WHERE EmpNum = ? ORDER BY InDateTime DESC, InvoiceLink DESC LIMIT 1",
                     {empNum}, -1);
@@ -441,6 +456,31 @@ void ClockOut(const std::string& path, const std::string& empNum) {
     db.Run("UPDATE ATTEND SET ClockedOut = 1, OnDelivery = 0, OutDateTime = ? WHERE InvoiceLink = ?",
            {Stamp(courio::Now()), link});
   });
+}
+
+void SetDayStart(const std::string& path, const std::string& value) {
+  Db db(path);
+  InTransaction(db, [&] {
+    db.Run("DELETE FROM SYSDATA WHERE CLASS = 'GLOBAL' AND ITEM = 'DAY START'", courio::TJson::array());
+    db.Run("INSERT INTO SYSDATA (CLASS, ITEM, VALUE) VALUES ('GLOBAL', 'DAY START', ?)", {value});
+  });
+}
+
+void AddEmployee(const std::string& path, const TEmployee& e) {
+  Db db(path);
+  InTransaction(db, [&] {
+    db.Run("INSERT INTO EMPLOYEE (EMPNUM, FirstName, LastName, DoesDeliveries, ACTIVE) VALUES (?, ?, ?, ?, ?)",
+           {e.empNum, e.firstName, e.lastName, e.doesDeliveries ? 1 : 0, e.active ? 1 : 0});
+  });
+}
+
+std::string ShowAttendance(const std::string& path, const std::string& empNum) {
+  Db db(path);
+  courio::TJson row;
+  db.Query("SELECT * FROM ATTEND WHERE InvoiceLink = ?", {LatestAttend(db, empNum)},
+           [&](sqlite3_stmt* st) { row = RowJson(st); });
+  if (row.is_null()) throw std::runtime_error("No attendance row for " + empNum);
+  return courio::JsonDump(row);
 }
 
 void ExecSql(const std::string& path, const std::string& sql) {

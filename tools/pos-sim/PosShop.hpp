@@ -66,6 +66,24 @@ void SetOnDelivery(const std::string& path, const std::string& empNum, bool onDe
 // Clocks the employee out on the latest attendance row.
 void ClockOut(const std::string& path, const std::string& empNum);
 
+// Sets the business-day start (SYSDATA GLOBAL / DAY START) to `value` as it
+// stands, e.g. "06:00" or "6:00 PM".
+void SetDayStart(const std::string& path, const std::string& value);
+
+struct TEmployee {
+  std::string empNum;
+  std::string firstName;
+  std::string lastName;
+  bool doesDeliveries = true;
+  bool active = true;
+};
+// Adds an employee (rates NULL). A number already taken is added again, as
+// a careless POS import would.
+void AddEmployee(const std::string& path, const TEmployee& employee);
+// The employee's latest attendance row as a JSON object text; throws when
+// there is none.
+std::string ShowAttendance(const std::string& path, const std::string& empNum);
+
 // Runs SQL on the file (statements separated by ';'), for tests and the demo.
 void ExecSql(const std::string& path, const std::string& sql);
 

@@ -15,6 +15,10 @@
 //   pos-sim clockin DB EMPNUM             clock an employee in now; prints InvoiceLink
 //   pos-sim ondelivery DB EMPNUM 0|1      set OnDelivery on the latest attendance row
 //   pos-sim clockout DB EMPNUM            clock an employee out now
+//   pos-sim daystart DB VALUE             set the business-day start (SYSDATA), e.g. 06:00
+//   pos-sim employee DB EMPNUM FIRST LAST [--not-driver] [--inactive]
+//                                         add an employee (a delivery driver unless --not-driver)
+//   pos-sim attend DB EMPNUM              print the employee's latest attendance row as JSON
 //   pos-sim sql DB "SQL"                  run SQL on the database
 
 #include <cstdio>
@@ -32,7 +36,8 @@ int Usage() {
       "usage: pos-sim init DB [--force] | regfile DB | ring DB [--collection] [--no-items] | items DB INVOICE |\n"
       "       show DB INVOICE | transtype DB INVOICE 2|3 [INVOICE 2|3 ...] | assign DB INVOICE EMPNUM |\n"
       "       overring DB INVOICE [INVOICE ...] |\n"
-      "       clockin DB EMPNUM | ondelivery DB EMPNUM 0|1 | clockout DB EMPNUM | sql DB \"SQL\"\n",
+      "       clockin DB EMPNUM | ondelivery DB EMPNUM 0|1 | clockout DB EMPNUM | daystart DB VALUE |\n"
+      "       employee DB EMPNUM FIRST LAST [--not-driver] [--inactive] | attend DB EMPNUM | sql DB \"SQL\"\n",
       stderr);
   return 2;
 }
@@ -86,6 +91,21 @@ int main(int argc, char** argv) {
       possim::SetOnDelivery(db, args[2], ToInt(args[3]) != 0);
     } else if (cmd == "clockout" && args.size() == 3) {
       possim::ClockOut(db, args[2]);
+    } else if (cmd == "daystart" && args.size() == 3) {
+      possim::SetDayStart(db, args[2]);
+    } else if (cmd == "employee" && args.size() >= 5) {
+      possim::TEmployee e{args[2], args[3], args[4]};
+      for (size_t i = 5; i < args.size(); ++i) {
+        if (args[i] == "--not-driver")
+          e.doesDeliveries = false;
+        else if (args[i] == "--inactive")
+          e.active = false;
+        else
+          return Usage();
+      }
+      possim::AddEmployee(db, e);
+    } else if (cmd == "attend" && args.size() == 3) {
+      std::cout << possim::ShowAttendance(db, args[2]) << "\n";
     } else if (cmd == "sql" && args.size() == 3) {
       possim::ExecSql(db, args[2]);
     } else {
