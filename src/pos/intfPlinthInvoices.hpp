@@ -1,5 +1,6 @@
 #pragma once
-// Folder pos: the POS data adapters: the order document built from an invoice.
+// Folder pos: the POS data adapters: the order document built from an invoice, and driver
+// attendance and employee access (intfPlinthAttend.hpp).
 // May use: common (posdb for the statements). Dependencies point downward only:
 // service -> trackers, uploader, actions, console -> pos, store, cloud -> common.
 //
