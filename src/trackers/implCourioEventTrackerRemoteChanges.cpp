@@ -10,6 +10,7 @@
 #include "common/log/LogFacility.hpp"
 #include "common/util/StrUtils.hpp"
 #include "common/rest/intfRestClient.hpp"
+#include "trackers/CloudAnswer.hpp"
 
 namespace courio {
 
@@ -34,39 +35,6 @@ const char* const kDriverLinkStatement =
     "10, GETDATE() ) ) >= %s ) MAX_ATTEND WHERE INVOICENUM = %s";
 const char* const kDispatchStatement = "UPDATE INVOICES Set TimeStampDriver = %s WHERE InvoiceNum = %s";
 const char* const kDeliveryStatement = "UPDATE INVOICES Set TIMEATCUST = %s WHERE InvoiceNum = %s";
-
-// Compared to the millisecond, so that two texts naming the same second are
-// equal however they were written.
-bool LaterThan(TDateTime a, TDateTime b) { return std::llround(a * kMsPerDay) > std::llround(b * kMsPerDay); }
-
-std::string Shorten(const std::string& text, size_t limit = 200) {
-  return text.size() <= limit ? text : text.substr(0, limit) + "...";
-}
-
-// A member holding a date-time text: null or a blank text reads as absent;
-// anything else that is not an ISO 8601 date-time makes the answer unusable.
-// `where` names the object for the error message.
-std::optional<TDateTime> TimeMember(const TJson& object, const char* key, const std::string& where) {
-  const TJson& value = JsonGet(object, key);
-  if (value.is_null()) return std::nullopt;
-  if (value.is_string()) {
-    const std::string text = Trim(value.get<std::string>());
-    if (text.empty()) return std::nullopt;
-    TDateTime t = 0;
-    if (TryIsoToDateTime(text, t)) return t;
-  }
-  throw std::invalid_argument(
-      FormatTemplate("%: \"%\" is not a date-time : %", {where, key, Shorten(JsonDump(value))}));
-}
-
-// A member holding an identifier: text or a whole number; null reads as "".
-std::string IdMember(const TJson& object, const char* key, const std::string& where) {
-  const TJson& value = JsonGet(object, key);
-  if (value.is_null() || value.is_string() || value.is_number_integer() || value.is_number_unsigned())
-    return JsonAsText(value);
-  throw std::invalid_argument(
-      FormatTemplate("%: \"%\" is not an identifier : %", {where, key, Shorten(JsonDump(value))}));
-}
 
 }  // namespace
 
@@ -126,33 +94,33 @@ bool TCourioEventTrackerRemoteChanges::Detect() {
   fetched_ = true;
   if (!accepted)
     throw std::runtime_error(
-        FormatTemplate("The cloud answered with status % : %", {api->LastStatus(), Shorten(answer)}));
+        FormatTemplate("The cloud answered with status % : %", {api->LastStatus(), ShortenForLog(answer)}));
 
   // The whole answer is checked before anything is applied, so a hostile
   // answer leaves the POS as it was.
   TJson doc;
-  if (!TryParseJson(answer, doc)) throw std::invalid_argument("The answer is not JSON : " + Shorten(answer));
+  if (!TryParseJson(answer, doc)) throw std::invalid_argument("The answer is not JSON : " + ShortenForLog(answer));
   const TJson& deliveries = JsonGet(doc, "deliveries");
   if (!deliveries.is_array())
-    throw std::invalid_argument("The answer has no \"deliveries\" array : " + Shorten(answer));
-  std::optional<TDateTime> newSince = TimeMember(doc, "since", "The answer");
+    throw std::invalid_argument("The answer has no \"deliveries\" array : " + ShortenForLog(answer));
+  std::optional<TDateTime> newSince = CloudTimeMember(doc, "since", "The answer");
 
   std::vector<TChange> changes;
   for (size_t i = 0; i < deliveries.size(); ++i) {
     const TJson& d = deliveries[i];
     if (!d.is_object())
       throw std::invalid_argument(FormatTemplate("Delivery % of the answer is not an object : %",
-                                                 {i, Shorten(JsonDump(d))}));
+                                                 {i, ShortenForLog(JsonDump(d))}));
     const std::string where = FormatTemplate("Delivery % of the answer", {i});
     TChange c;
     c.data = &d;
     if (JsonGet(d, "external_id").is_null()) continue;
-    c.invoiceText = RemoveAllText(IdMember(d, "external_id", where), "plinth-");
+    c.invoiceText = RemoveAllText(CloudIdMember(d, "external_id", where), "plinth-");
     if (c.invoiceText.empty()) continue;
-    c.driver = Trim(RemoveAllText(IdMember(d, "driver_external_id", where), "PLINTH_"));
-    c.assigned = TimeMember(d, "timestamp_assigned", where);
-    c.dispatched = TimeMember(d, "timestamp_dispatched", where);
-    c.delivered = TimeMember(d, "timestamp_delivered", where);
+    c.driver = Trim(RemoveAllText(CloudIdMember(d, "driver_external_id", where), "PLINTH_"));
+    c.assigned = CloudTimeMember(d, "timestamp_assigned", where);
+    c.dispatched = CloudTimeMember(d, "timestamp_dispatched", where);
+    c.delivered = CloudTimeMember(d, "timestamp_delivered", where);
     c.validInvoice = TryParseInt64(c.invoiceText, c.invoiceNum);
     if (!c.validInvoice) c.invoiceNum = -1;
     changes.push_back(std::move(c));
