@@ -10,6 +10,7 @@
 #include "common/util/DateTime.hpp"
 #include "common/util/StrUtils.hpp"
 #include "common/rest/URLPath.hpp"
+#include "support/TestSupport.hpp"
 
 namespace courio {
 namespace {
@@ -223,6 +224,34 @@ TEST_F(CloudSimTest, PointOfSaleEventsAreRecorded) {
   EXPECT_EQ(events[0]["time"], "2024-01-01T12:00:00");
 }
 
+TEST_F(CloudSimTest, ThePointOfSalesCallsMoveAKnownDriversStatus) {
+  PostJson("/api/driver/json", {{"external_id", "PLINTH_5"}, {"current_status", -1}});
+  auto call = [&](const char* kind, const char* driver) {
+    PostJson(std::string("/api/driver/") + kind,
+             {{"store_id", 7}, {"driver_external_id", driver}, {"timestamp", 45292.5}});
+  };
+  // Each call and the status it leaves; a working driver stays as he is on a clock-in.
+  const std::pair<const char*, int> steps[] = {{"clockin", 0}, {"clockin", 0}, {"leavestore", 2}, {"clockin", 2},
+                                               {"atstore", 0}, {"atstore", 0}};
+  for (const auto& [kind, status] : steps) {
+    call(kind, "PLINTH_5");
+    EXPECT_EQ(sim_.Get("/_sim/drivers")[0]["current_status"], status) << kind;
+  }
+  std::vector<std::string> history;
+  const TJson drivers = sim_.Get("/_sim/drivers");
+  for (const auto& h : drivers[0]["history"])
+    history.push_back(std::to_string(h["status"].get<int>()) + " " + h["by"].get<std::string>());
+  EXPECT_EQ(history, (std::vector<std::string>{"0 clockin", "2 leavestore", "0 atstore"})) << "changes only";
+  TJson changes = GetJson("/api/driver/changes/7?since=2024-01-01+00%3A00%3A00")["changes"];
+  ASSERT_EQ(changes.size(), 1u);
+  EXPECT_EQ(changes[0]["current_status"], 0);
+  EXPECT_EQ(changes[0]["timestamp_status"], sim_.Get("/_sim/drivers")[0]["history"][2]["time"]);
+
+  call("clockin", "PLINTH_6");  // a driver the cloud does not know: recorded, not created
+  EXPECT_EQ(sim_.Get("/_sim/drivers").size(), 1u);
+  EXPECT_EQ(sim_.Get("/_sim/events").back()["known_driver"], false);
+}
+
 TEST_F(CloudSimTest, FailureModesCanBeLimitedToSomeRequests) {
   sim_.SetFailure({{"mode", "5xx"}, {"status", 502}, {"count", 2}});
   std::string response;
@@ -264,6 +293,31 @@ TEST(CloudSimProcessTest, AutoProgressMovesOrdersThroughTheirStepsWithKnownDrive
   // Turned into a collection: left alone.
   EXPECT_TRUE(orders[1]["timestamp_assigned"].is_null());
   EXPECT_FALSE(sim.WaitForLine("order plinth-1 assigned to PLINTH_9", std::chrono::seconds(0)).empty());
+}
+
+TEST(CloudSimProcessTest, DriverCycleSendsDriversOfThePosOnTheRoadAndBack) {
+  TSimProcess sim({"--driver-cycle", "1"});
+  sim.Post("/_sim/drivers/PLINTH_8/status", {{"status", 0}});
+  sim.Post("/_sim/drivers/OTHER_1/status", {{"status", 0}});
+  sim.Post("/_sim/drivers/PLINTH_9/status", {{"status", -1}});
+  // Waits for two timer steps; asserts nothing on speed.
+  ASSERT_FALSE(sim.WaitForLine("driver PLINTH_8 status 0 at", std::chrono::seconds(30)).empty());
+  std::vector<std::string> steps;
+  ASSERT_TRUE(test::WaitUntil([&] {
+    steps.clear();
+    for (const auto& d : sim.Get("/_sim/drivers"))
+      if (d["external_id"] == "PLINTH_8")
+        for (const auto& h : d["history"])
+          steps.push_back(std::to_string(h["status"].get<int>()) + " " + h["by"].get<std::string>());
+    return steps.size() >= 3;
+  }, std::chrono::seconds(30)));
+  EXPECT_FALSE(sim.WaitForLine("driver PLINTH_8 status 2 at", std::chrono::seconds(0)).empty());
+  EXPECT_EQ(std::vector<std::string>(steps.begin(), steps.begin() + 3),
+            (std::vector<std::string>{"0 sim", "2 auto", "0 auto"}));
+  for (const auto& d : sim.Get("/_sim/drivers"))
+    if (d["external_id"] != "PLINTH_8") {
+      EXPECT_EQ(d["history"].size(), 1u) << d["external_id"];
+    }
 }
 
 TEST(CloudSimProcessTest, PrintsOneLinePerEventAndStopsCleanlyOnSigterm) {

@@ -104,7 +104,8 @@ void TCloudSim::DriverEvent(const Request& req, Response& res) {
   if (!ext.is_string()) return ReplyError(res, 400, "driver_external_id missing");
   std::optional<TDateTime> when = TimeValue(JsonGet(*body, "timestamp"));
   std::lock_guard lock(mutex_);
-  bool known = FindDriverLocked(ext.get<std::string>()) != nullptr;
+  TDriver* driver = FindDriverLocked(ext.get<std::string>());
+  bool known = driver != nullptr;
   TJson event = {{"event", kind},
                  {"store_id", JsonGet(*body, "store_id")},
                  {"driver_external_id", ext},
@@ -114,6 +115,14 @@ void TCloudSim::DriverEvent(const Request& req, Response& res) {
   events_.push_back(event);
   Say("driver " + ext.get<std::string>() + " " + kind + (when ? " at " + DateTimeToIso(*when) : std::string()) +
       (known ? "" : " (driver unknown here)"));
+  // A known driver's status follows: on the road (2) after leaving the
+  // store, at the store (0) after coming back; clocking in makes a driver who
+  // was not working (below 0) available (0) and leaves a working one as he
+  // is. Only a real change is a change (and is reported).
+  if (driver) {
+    long long status = kind == "leavestore" ? 2 : kind == "atstore" ? 0 : driver->status < 0 ? 0 : driver->status;
+    if (driver->status != status) SetStatusLocked(*driver, status, NextDriverTimeLocked(), kind);
+  }
   Reply(res, {{"recorded", true}, {"event", kind}, {"known_driver", known}});
 }
 

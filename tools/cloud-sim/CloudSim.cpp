@@ -37,6 +37,7 @@ int TCloudSim::Start() {
   // once it does (a matter of microseconds).
   for (int i = 0; i < 5000 && !server_->is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   if (options_.autoProgressSeconds > 0) progressThread_ = std::thread([this] { AutoProgressLoop(); });
+  if (options_.driverCycleSeconds > 0) driverThread_ = std::thread([this] { DriverCycleLoop(); });
   return port;
 }
 
@@ -49,6 +50,7 @@ void TCloudSim::Stop() {
   if (server_) server_->stop();
   if (serverThread_.joinable()) serverThread_.join();
   if (progressThread_.joinable()) progressThread_.join();
+  if (driverThread_.joinable()) driverThread_.join();
 }
 
 void TCloudSim::Say(const std::string& line) {

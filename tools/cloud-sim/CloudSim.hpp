@@ -37,6 +37,7 @@ struct TCloudSimOptions {
   std::string user;
   std::string password;
   int autoProgressSeconds = 0;  // 0: deliveries move only on request
+  int driverCycleSeconds = 0;   // 0: driver statuses change only on request or by the POS's calls
   FILE* out = stdout;           // one line per received order / event
 };
 
@@ -72,6 +73,7 @@ class TCloudSim {
     long long status = -1;
     std::optional<TDateTime> statusTime;
     std::vector<long long> stores;
+    std::vector<TJson> history;  // every status change: status, time, by
   };
   struct TFailure {
     std::string mode = "none";
@@ -91,6 +93,7 @@ class TCloudSim {
   bool ApplyFailure(const httplib::Request& req, httplib::Response& res);
   bool Authorized(const httplib::Request& req) const;
   void AutoProgressLoop();
+  void DriverCycleLoop();
   void Say(const std::string& line);
 
   // API handlers (called with the request authorised and recorded).
@@ -114,6 +117,7 @@ class TCloudSim {
   // Helpers; the *Locked ones expect mutex_ held.
   TJson OrderJson(const TOrder& o) const;
   TJson DriverJson(const TDriver& d) const;
+  TJson DriverControlJson(const TDriver& d) const;  // with its status history
   TOrder* FindOrderLocked(const std::string& externalId);
   TDriver* FindDriverLocked(const std::string& externalId);
   TDriver& DriverForStatusLocked(const std::string& externalId);
@@ -123,11 +127,13 @@ class TCloudSim {
   void AssignLocked(TOrder& o, const std::string& driver, TDateTime when, const char* how);
   void DispatchLocked(TOrder& o, TDateTime when, const char* how);
   void DeliverLocked(TOrder& o, TDateTime when, const char* how);
+  void SetStatusLocked(TDriver& d, long long status, TDateTime when, const std::string& how);
 
   TCloudSimOptions options_;
   std::unique_ptr<httplib::Server> server_;
   std::thread serverThread_;
   std::thread progressThread_;
+  std::thread driverThread_;
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;  // stop requests and failure-mode changes

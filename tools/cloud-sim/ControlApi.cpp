@@ -34,7 +34,7 @@ void TCloudSim::ControlRoutes() {
   server_->Get("/_sim/drivers", [this](const Request&, Response& res) {
     std::lock_guard lock(mutex_);
     TJson list = TJson::array();
-    for (const auto& d : drivers_) list.push_back(DriverJson(d));
+    for (const auto& d : drivers_) list.push_back(DriverControlJson(d));
     Reply(res, list);
   });
   server_->Get("/_sim/events", [this](const Request&, Response& res) {
@@ -76,10 +76,8 @@ void TCloudSim::ControlRoutes() {
     if (!ts.is_null() && !when) return ReplyError(res, 400, "timestamp is not a time");
     std::lock_guard lock(mutex_);
     TDriver& d = DriverForStatusLocked(req.matches[1]);
-    d.status = status.get<long long>();
-    d.statusTime = when ? *when : NextDriverTimeLocked();
-    Say("driver " + d.externalId + " status " + std::to_string(d.status) + " at " + DateTimeToIso(*d.statusTime));
-    Reply(res, DriverJson(d));
+    SetStatusLocked(d, status.get<long long>(), when ? *when : NextDriverTimeLocked(), "sim");
+    Reply(res, DriverControlJson(d));
   });
   server_->Get("/_sim/failure", [this](const Request&, Response& res) {
     std::lock_guard lock(mutex_);

@@ -34,6 +34,12 @@ TJson TCloudSim::DriverJson(const TDriver& d) const {
           {"stores", d.stores}};
 }
 
+TJson TCloudSim::DriverControlJson(const TDriver& d) const {
+  TJson j = DriverJson(d);
+  j["history"] = d.history;
+  return j;
+}
+
 TCloudSim::TOrder* TCloudSim::FindOrderLocked(const std::string& externalId) {
   for (auto& o : orders_)
     if (o.externalId == externalId) return &o;
@@ -96,6 +102,32 @@ void TCloudSim::DispatchLocked(TOrder& o, TDateTime when, const char* how) {
 void TCloudSim::DeliverLocked(TOrder& o, TDateTime when, const char* how) {
   o.delivered = when;
   Say("order " + o.externalId + " delivered at " + DateTimeToIso(when) + " (" + how + ")");
+}
+
+void TCloudSim::SetStatusLocked(TDriver& d, long long status, TDateTime when, const std::string& how) {
+  d.status = status;
+  d.statusTime = when;
+  d.history.push_back({{"status", status}, {"time", DateTimeToIso(when)}, {"by", how}});
+  Say("driver " + d.externalId + " status " + std::to_string(status) + " at " + DateTimeToIso(when) +
+      (how == "sim" ? std::string() : " (" + how + ")"));
+}
+
+// Every few seconds each driver of the point of sale that is at the store
+// (0) goes on the road (2), and each one on the road comes back.
+void TCloudSim::DriverCycleLoop() {
+  std::unique_lock lock(mutex_);
+  while (!stopping_) {
+    wake_.wait_for(lock, std::chrono::seconds(options_.driverCycleSeconds), [&] { return stopping_; });
+    if (stopping_) break;
+    TDateTime when = NextDriverTimeLocked();
+    for (auto& d : drivers_) {
+      if (!StartsWithText(d.externalId, "PLINTH_")) continue;
+      if (d.status == 0)
+        SetStatusLocked(d, 2, when, "auto");
+      else if (d.status == 2)
+        SetStatusLocked(d, 0, when, "auto");
+    }
+  }
 }
 
 void TCloudSim::AutoProgressLoop() {

@@ -1,5 +1,6 @@
 // cloud-sim: the Courio cloud stand-in.
 //   cloud-sim --port N --user U --password P [--bind 127.0.0.1] [--auto-progress SECONDS]
+//             [--driver-cycle SECONDS]
 // Prints "listening on PORT" first, then one line per received order or
 // event; ends cleanly on SIGINT or SIGTERM.
 
@@ -23,7 +24,8 @@ namespace {
 int Usage(const char* message) {
   std::fprintf(stderr,
                "cloud-sim: %s\n"
-               "usage: cloud-sim --port N --user U --password P [--bind ADDRESS] [--auto-progress SECONDS]\n",
+               "usage: cloud-sim --port N --user U --password P [--bind ADDRESS] [--auto-progress SECONDS]\n"
+               "                 [--driver-cycle SECONDS]\n",
                message);
   return 2;
 }
@@ -48,7 +50,9 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
-      std::printf("usage: cloud-sim --port N --user U --password P [--bind ADDRESS] [--auto-progress SECONDS]\n");
+      std::printf(
+          "usage: cloud-sim --port N --user U --password P [--bind ADDRESS] [--auto-progress SECONDS]\n"
+          "                 [--driver-cycle SECONDS]\n");
       return 0;
     }
     if (i + 1 >= argc) return Usage(("missing value for " + arg).c_str());
@@ -64,6 +68,8 @@ int main(int argc, char** argv) {
       options.bind = value;
     } else if (arg == "--auto-progress") {
       if (!ParseNumber(value, 0, 86400, options.autoProgressSeconds)) return Usage("--auto-progress needs seconds");
+    } else if (arg == "--driver-cycle") {
+      if (!ParseNumber(value, 0, 86400, options.driverCycleSeconds)) return Usage("--driver-cycle needs seconds");
     } else {
       return Usage(("unknown option " + arg).c_str());
     }
