@@ -1,7 +1,8 @@
 #pragma once
-// A tiny cloud for the remote delivery-changes tests: a real HTTP server on
-// 127.0.0.1 that answers GET /api/delivery/changes/<store> with exactly the
-// text (and status) a test sets, and records what it was asked.
+// A tiny cloud for the remote-changes tests: a real HTTP server on 127.0.0.1
+// that answers GET /api/delivery/changes/<store> (or another changes route)
+// with exactly the text (and status) a test sets, and records what it was
+// asked.
 
 #include <httplib.h>
 
@@ -21,8 +22,8 @@ class TRemoteChangesTestCloud {
     std::string contentType;    // the Content-Type header
   };
 
-  TRemoteChangesTestCloud() {
-    server_.Get(R"(/api/delivery/changes/(-?\d+))", [this](const httplib::Request& req, httplib::Response& res) {
+  explicit TRemoteChangesTestCloud(const char* route = R"(/api/delivery/changes/(-?\d+))") {
+    server_.Get(route, [this](const httplib::Request& req, httplib::Response& res) {
       std::lock_guard lock(mutex_);
       requests_.push_back({req.path, req.get_param_value("since"), req.get_header_value("Authorization"),
                            req.get_header_value("Content-Type")});
