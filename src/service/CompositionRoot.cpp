@@ -12,10 +12,14 @@
 #include "common/posdb/implDBManagerPlinth.hpp"
 #include "common/registry/implPlinthRegistry.hpp"
 #include "common/rest/intfRestClient.hpp"
+#include "pos/implPlinthAttend.hpp"
 #include "pos/implPlinthInvoices.hpp"
 #include "service/implCourioBackend.hpp"
 #include "trackers/implCourioEventTrackerNewInvoice.hpp"
+#include "trackers/implCourioEventTrackerDriverAssigned.hpp"
+#include "trackers/implCourioEventTrackerDriverEvents.hpp"
 #include "trackers/implCourioEventTrackerRemoteChanges.hpp"
+#include "trackers/implCourioEventTrackerRemoteDriverChanges.hpp"
 #include "trackers/implCourioEventTrackerCollectToDelivery.hpp"
 #include "trackers/implCourioEventTrackerDeliveryToCollect.hpp"
 #include "trackers/implCourioEventTrackerInvoiceOverring.hpp"
@@ -51,7 +55,11 @@ void RegisterComponents(IPlinthDI& di) {
   RegisterNewInvoiceTracker(di);
   RegisterCourioEventUploader(di);
   RegisterRemoteChangesTracker(di);
+  RegisterDriverAssignedTracker(di);
+  RegisterRemoteDriverChangesTracker(di);
+  RegisterDriverEventsTracker(di);
   RegisterPlinthInvoices(di);
+  RegisterPlinthAttend(di);
   // The last three trackers, in this order.
   RegisterCollectToDeliveryTracker(di);
   RegisterDeliveryToCollectTracker(di);
@@ -64,7 +72,11 @@ void UnregisterComponents(IPlinthDI& di) {
   UnregisterInvoiceOverringTracker(di);
   UnregisterDeliveryToCollectTracker(di);
   UnregisterCollectToDeliveryTracker(di);
+  UnregisterPlinthAttend(di);
   UnregisterPlinthInvoices(di);
+  UnregisterDriverEventsTracker(di);
+  UnregisterRemoteDriverChangesTracker(di);
+  UnregisterDriverAssignedTracker(di);
   UnregisterRemoteChangesTracker(di);
   UnregisterCourioEventUploader(di);
   UnregisterNewInvoiceTracker(di);

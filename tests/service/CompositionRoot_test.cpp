@@ -6,6 +6,7 @@
 
 #include "common/di/implDI.hpp"
 #include "common/log/implLogManager.hpp"
+#include "pos/implPlinthAttend.hpp"
 #include "trackers/implCourioEventTrackerCollectToDelivery.hpp"
 #include "trackers/implCourioEventTrackerDeliveryToCollect.hpp"
 #include "trackers/implCourioEventTrackerInvoiceOverring.hpp"
@@ -38,6 +39,26 @@ TEST(CompositionRootTest, TheTrackersComeInTheirOrderAndTheTransitionsAndOverrin
   names.clear();
   di.GetFactoryNames(ICourioEventTracker::IID, names);
   EXPECT_TRUE(names.empty());
+  SetLogManager(nullptr);
+}
+
+TEST(CompositionRootTest, AllEightTrackersInOrderAndTheAttendanceComponentWithoutAName) {
+  TPlinthDI di;
+  RegisterComponents(di);
+  std::vector<std::string> names;
+  di.GetFactoryNames(ICourioEventTracker::IID, names);
+  EXPECT_EQ(names, (std::vector<std::string>{"NewInvoice", "RemoteChanges", "DriverAssigned", "RemoteDriverChanges",
+                                             "DriverEvents", "CollectToDelivery", "DeliveryToCollect",
+                                             "InvoiceOverring"}));
+
+  IPlinthAttendPtr a, b;
+  ASSERT_TRUE(di.CreateInstance(a));
+  ASSERT_TRUE(di.CreateInstance(b));
+  EXPECT_NE(a, b) << "a new one for every caller";
+  EXPECT_TRUE(std::dynamic_pointer_cast<TPlinthAttend>(a));
+
+  UnregisterComponents(di);
+  EXPECT_FALSE(di.HasFactory(IPlinthAttend::IID));
   SetLogManager(nullptr);
 }
 
