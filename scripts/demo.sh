@@ -6,7 +6,11 @@
 #   cloud assigns, dispatches and delivers them, and the POS invoices get the
 #   driver and the three times back. Then a delivery is turned into a
 #   collection, a collection into a delivery and a delivery is overrung; the
-#   cloud hears of them as status 93, a new order and status 94.
+#   cloud hears of them as status 93, a new order and status 94. Alongside, a
+#   driver's road: driver 0044 clocks in at the POS and the cloud shows it,
+#   the POS hands him an invoice and the cloud shows the hand-over, then the
+#   cloud sends him on the road and back and the POS attendance row's
+#   OnDelivery follows.
 #   Ctrl-C stops everything it started.
 # COURIO_DEMO_SECONDS=N ends the demo by itself after N seconds.
 set -euo pipefail
@@ -44,6 +48,9 @@ for _ in $(seq 100); do grep -q "listening on" "$SANDBOX/cloud-sim.out" && break
 PORT=$(sed -n 's/.*listening on \([0-9]*\).*/\1/p' "$SANDBOX/cloud-sim.out" | head -1)
 [ -n "$PORT" ] || { echo "cloud-sim did not start"; cat "$SANDBOX/cloud-sim.out"; exit 1; }
 curl -s -X POST "http://127.0.0.1:$PORT/_sim/drivers/PLINTH_0042/status" -d '{"status":0}' >/dev/null
+# Driver Max (0044) is known to the cloud but not working yet.
+curl -s -u "$USER_NAME:$PASSWORD" -X POST "http://127.0.0.1:$PORT/api/driver/json" \
+  -d '{"first_name":"Max","last_name":"","current_status":-1,"external_id":"PLINTH_0044"}' >/dev/null
 
 build/courio-settings --home "$SANDBOX" \
   WebService "{\"Url\":\"http://127.0.0.1:$PORT\"}" \
@@ -62,6 +69,47 @@ echo
 
 # What the cloud stand-in says, as it happens.
 tail -n +2 -f "$SANDBOX/cloud-sim.out" | sed -u 's/^/  cloud: /' &
+pids+=($!)
+
+LOG="$SANDBOX/CourioSvc ($(hostname)).log"
+CLOUD_OUT="$SANDBOX/cloud-sim.out"
+# Polls `command...` every half second for up to $1 seconds.
+wait_for() {
+  local limit=$1
+  shift
+  for _ in $(seq $((limit * 2))); do "$@" && return 0; sleep 0.5; done
+  return 1
+}
+on_delivery_is() { build/pos-sim attend "$POS" 0044 2>/dev/null | grep -q "\"OnDelivery\":$1"; }
+set_status() {
+  curl -s -X POST "http://127.0.0.1:$PORT/_sim/drivers/PLINTH_0044/status" -d "{\"status\":$1}" >/dev/null
+}
+
+# The driver's road, told alongside the invoices.
+driver_road() {
+  # Clock in only once the service has looked at the attendance.
+  wait_for 30 grep -q "TCourioEventTrackerDriverEvents.Initialise\] Drivers" "$LOG" || return 0
+  build/pos-sim clockin "$POS" 0044 >/dev/null
+  echo "  POS:   driver Max (0044) clocks in"
+  local n
+  n=$(build/pos-sim ring "$POS")
+  echo "  POS:   rang up delivery invoice $n for Max"
+  wait_for 60 grep -q "order plinth-$n received" "$CLOUD_OUT" || return 0
+  build/pos-sim assign "$POS" "$n" 0044
+  echo "  POS:   invoice $n handed to driver 0044"
+  wait_for 60 grep -q "driver PLINTH_0044 clockin" "$CLOUD_OUT" || return 0
+  set_status 2
+  echo "  demo:  the cloud sends driver PLINTH_0044 on the road (status 2)"
+  wait_for 60 on_delivery_is 1 || return 0
+  echo "  POS:   driver 0044's attendance row now says OnDelivery=1"
+  # The POS reports the departure back; then the driver returns.
+  wait_for 60 grep -q "driver PLINTH_0044 leavestore" "$CLOUD_OUT" || return 0
+  set_status 0
+  echo "  demo:  the cloud has driver PLINTH_0044 back at the store (status 0)"
+  wait_for 60 on_delivery_is 0 || return 0
+  echo "  POS:   driver 0044's attendance row now says OnDelivery=0"
+}
+driver_road &
 pids+=($!)
 
 sleep 2
