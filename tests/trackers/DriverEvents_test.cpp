@@ -185,6 +185,16 @@ TEST_F(DriverEventsTest, WithoutAFirstSnapshotTheFirstPassTakesItAndRecordsNothi
   EXPECT_EQ(Summary(), (std::vector<std::string>{"0042:3"}));
 }
 
+TEST_F(DriverEventsTest, RunsOnItsWorkerThreadUntilStopped) {
+  auto t = MakeTracker(TJson::array({Driver("0042", nullptr, nullptr)}));
+  script_->current = TJson::array({Driver("0042", "2024-05-02T13:59:00", false)});  // before the worker starts
+  t->Start();
+  ASSERT_TRUE(test::WaitUntil([&] { return Events().size() == 1; }, std::chrono::seconds(5)));
+  t->Stop();
+  t->Finalise();
+  EXPECT_EQ(Summary(), (std::vector<std::string>{"0042:1"})) << "one pass: the gap holds the worker back";
+}
+
 TEST_F(DriverEventsTest, RegistersItsNamedFactory) {
   RegisterDriverEventsTracker(*di_);
   ICourioEventTrackerPtr a;
